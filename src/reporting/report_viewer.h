@@ -1,0 +1,35 @@
+#pragma once
+
+#include "reporting/report_engine.h"
+
+#include <QWidget>
+
+namespace reporting {
+
+// Shows a report's pages: page navigation, zoom, print (print dialog) and export to PDF.
+// viewReport() returns before the report is ready; isBusy() is true while it renders.
+class ReportViewer final : public QWidget {
+    Q_OBJECT
+public:
+    explicit ReportViewer(QWidget* parent = nullptr);
+    ~ReportViewer() override;
+
+    // Dispatch id 250: the report to show (not owned; must outlive the viewer's use of it).
+    void setReportSource(Report* report);
+    // The viewer's boolean display options by dispatch id (251, 253, 258, 259, 263, 342, 365, 367).
+    void setDisplayOption(int dispatchId, bool value);
+    bool displayOption(int dispatchId) const;
+    // Dispatch id 265.
+    void viewReport();
+    // Dispatch id 363.
+    bool isBusy() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Runs the report and writes all its pages as a PDF file; raises a Failure on error.
+void exportReportToPdf(Report& report, const QString& pdfPath);
+
+}  // namespace reporting
