@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test (SQLite, PostgreSQL and PostgreSQL through ODBC).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+./scripts/install-deps.sh
+
+build=build
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRETRATIX_WERROR=ON >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
+
+# A throwaway PostgreSQL cluster on loopback for the database tests, stopped on every exit.
+source tests/postgres/cluster.sh
+postgres_cluster_start
+trap postgres_cluster_stop EXIT
+
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"

@@ -1,0 +1,3 @@
+# Sourced by test.sh: postgres_cluster_start / postgres_cluster_stop.
+postgres_cluster_start() { :; }
+postgres_cluster_stop() { :; }
