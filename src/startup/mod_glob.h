@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/failure.h"
 #include "common/fixed_text.h"
 #include "db/connection.h"
 
@@ -45,15 +46,30 @@ inline FixedText<40> InstallationName;
 QString builtInUser();
 QString builtInPassword();
 
-// Reads one value of an initialisation file (see configuration.cpp for the reader's contract).
+// The name of the configuration file in the program's folder.
+inline constexpr QLatin1String IniFileName{"Polidex.ini"};
+
+// Reads one value of an initialisation file: section and key names without regard to case, the
+// first section and the first key of a name win, the value without the blanks around it and
+// without matching quotes, cut at 254 characters; the default when the file, section or key is
+// missing or the value is empty. The file's text is Windows-1252.
 QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue);
+// Fills the globals from the configuration file and the platform. A failed conversion of an
+// integer key (6 overflow, 13 type mismatch) passes to the caller.
 void LoadConfiguration();
+// Loads the configuration and opens DbConnection. When no connection can be had it shows its
+// message and throws ProgramEnd.
 void ConnectDatabase();
+// The message ReportError shows for a failure.
+QString ErrorReportText(const Failure& failure);
 // Shows the failure being handled in the program's common format.
 void ReportError(const Failure& failure);
+// Moves a top-level window to the middle of its screen (see center_window.h); never fails.
 void CenterWindow(QWidget& window);
 
-// Opens the connection, shows the splash, then the window that showMainWindow opens.
+// Opens the connection, shows the splash for a little more than two seconds, seeds the run-number
+// generator, then calls showMainWindow, which creates and shows the upload window.
+// A start-up failure throws ProgramEnd before any window is shown.
 void StartUp(const std::function<void()>& showMainWindow);
 
 }  // namespace ModGlob

@@ -1,0 +1,153 @@
+#include "mod_glob.h"
+
+#include "common/numbers.h"
+#include "common/platform.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace ModGlob {
+namespace {
+
+// The longest value the reader returns: its buffer holds 255 characters with the final NUL.
+constexpr qsizetype MaxValueLength = 254;
+
+// Windows-1252 where Qt's converter lacks it (builds without ICU): Latin-1 except 0x80-0x9F.
+QString decodeWindows1252Fallback(const QByteArray& bytes)
+{
+    static constexpr char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        text.append(code >= 0x80 && code <= 0x9F ? QChar(high[code - 0x80]) : QLatin1Char(static_cast<char>(code)));
+    }
+    return text;
+}
+
+QString decodeWindows1252(const QByteArray& bytes)
+{
+    QStringDecoder decoder("windows-1252");
+    if (!decoder.isValid())
+        return decodeWindows1252Fallback(bytes);
+    return decoder.decode(bytes);
+}
+
+bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+
+QString trimmedLine(QStringView line)
+{
+    qsizetype first = 0;
+    qsizetype last = line.size();
+    while (first < last && isBlank(line.at(first)))
+        ++first;
+    while (last > first && isBlank(line.at(last - 1)))
+        --last;
+    return line.mid(first, last - first).toString();
+}
+
+QString withoutMatchingQuotes(const QString& value)
+{
+    if (value.size() >= 2 && value.front() == value.back()
+        && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')))
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// The value of key in the first section called section, or nothing.
+std::optional<QString> findValue(const QString& text, const QString& section, const QString& key)
+{
+    enum class Place { BeforeSection, InSection, PastSection };
+    Place place = Place::BeforeSection;
+    const auto lines = QStringView(text).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    for (const QStringView rawLine : lines) {
+        const QString line = trimmedLine(rawLine);
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (place == Place::InSection)
+                return std::nullopt;  // only the first section of the name counts
+            const qsizetype close = line.indexOf(QLatin1Char(']'));
+            const QString name = trimmedLine(QStringView(line).mid(1, close < 0 ? -1 : close - 1));
+            if (name.compare(section, Qt::CaseInsensitive) == 0)
+                place = Place::InSection;
+            continue;
+        }
+        if (place != Place::InSection)
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            continue;
+        if (trimmedLine(QStringView(line).left(equals)).compare(key, Qt::CaseInsensitive) == 0)
+            return withoutMatchingQuotes(trimmedLine(QStringView(line).mid(equals + 1)));
+    }
+    return std::nullopt;
+}
+
+// The name the platform reports, if it fits a buffer of the given size with its final NUL;
+// otherwise the variable keeps what it held.
+template <int N>
+void storeSystemName(FixedText<N>& variable, QString name)
+{
+    name.remove(QChar(0));
+    if (name.size() < N)
+        variable = name;
+}
+
+}  // namespace
+
+QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue)
+{
+    QFile ini(file);
+    if (!ini.open(QIODevice::ReadOnly))
+        return defaultValue;
+    const auto value = findValue(decodeWindows1252(ini.readAll()), trimmedLine(section), trimmedLine(key));
+    if (!value || value->isEmpty())
+        return defaultValue;
+    return value->left(MaxValueLength);
+}
+
+void LoadConfiguration()
+{
+    const Platform& platform = Platform::current();
+    IniFilePath = platform.programFolder() + Application::pathSeparator() + IniFileName;
+    const auto read = [](const char* section, const char* key) {
+        return ReadIniValue(IniFilePath, QLatin1String(section), QLatin1String(key), QString());
+    };
+
+    DatabaseType = read("Conexion", "BASEDATOS");
+    DbProvider = read("Conexion", "PRVBD");
+    DatabaseSid = read("Conexion", "SID");
+    ServerName = read("Conexion", "SVR");
+    DatabaseName = read("Conexion", "BD");
+    storeSystemName(ComputerName, platform.computerName());
+    storeSystemName(UserName, platform.userName());
+    DatabasePassword = QString();
+    // Nothing reads the Form keys, but their conversions can stop the start.
+    FormLeft = Numbers::toInt16(read("Form", "Left"));
+    FormTop = Numbers::toInt16(read("Form", "Top"));
+    FormWidth = Numbers::toInt16(read("Form", "Width"));
+    FormHeight = Numbers::toInt16(read("Form", "Height"));
+    ReportFolder = read("Listados", "RptPath");
+    AsciiFolder = read("FicherosASCII", "PathASCII");
+    TicketPrinter = read("Impresoras", "ImpresoraTickets");
+    CashDrawerPort = read("Impresoras", "PuertoCajon");
+    // The suite keeps the installation code in the printers' section.
+    InstallationCode = Numbers::toInt16(read("Impresoras", "Instalacion"));
+    PhotoFolder = read("Fotos", "FotoPath");
+    DefaultPhotoFolder = read("Fotos", "DefPath");
+
+    const QStringList printers = platform.installedPrinters();
+    const QString wanted = TicketPrinter.trimmed();
+    TicketPrinterIndex = 0;
+    while (TicketPrinterIndex < printers.size() && printers.at(TicketPrinterIndex) != wanted)
+        ++TicketPrinterIndex;
+}
+
+}  // namespace ModGlob

@@ -1,0 +1,62 @@
+#include "mod_glob.h"
+
+#include "common/messages.h"
+#include "common/platform.h"
+
+namespace ModGlob {
+namespace {
+
+// 100 characters: provider, built-in account, and the key the service name follows.
+const QString ConnectionStringPrefix = QStringLiteral(
+    "Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;User ID=regusr1;Data Source=");
+
+constexpr int32_t IsolationSerializable = 1048576;
+constexpr int32_t CursorLocationClient = 3;
+constexpr int32_t ConnectionTimeoutSeconds = 15;
+constexpr int32_t OptionUnspecified = -1;
+
+[[noreturn]] void endProgram(const QString& text, const QString& title)
+{
+    showMessage(text, MessageIcon::Critical, title);
+    throw ProgramEnd{1};
+}
+
+void openConnection()
+{
+    LoadConfiguration();
+    DatabaseType = QStringLiteral("SQL");
+    ServerName = QStringLiteral("ODBC.DLL");
+    const QString sid = DatabaseSid.trimmed();
+    if (sid.isEmpty())
+        endProgram(QStringLiteral("Hay que definir SID dentro de [Conexion]"), Application::title());
+
+    DbConnectionString = ConnectionStringPrefix + sid;
+    DbConnection = std::make_unique<db::Connection>();
+    DbConnection->setConnectionString(DbConnectionString.value());
+    DbConnection->setIsolationLevel(IsolationSerializable);
+    DbConnection->setCursorLocation(CursorLocationClient);
+    DbConnection->setConnectionTimeout(ConnectionTimeoutSeconds);
+    DbConnection->open(DbConnectionString.value(), QString(), QString(), OptionUnspecified);
+    DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), OptionUnspecified);
+}
+
+}  // namespace
+
+QString builtInUser() { return QStringLiteral("regusr1"); }
+QString builtInPassword() { return QStringLiteral("3k9tWqRm"); }
+
+void ConnectDatabase()
+{
+    try {
+        openConnection();
+    } catch (const ProgramEnd&) {
+        throw;
+    } catch (...) {
+        // An open connection means only the lock time-out was refused: engines without
+        // that statement work on with the connection as it is.
+        if (!DbConnection || DbConnection->state() == db::Connection::StateClosed)
+            endProgram(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+    }
+}
+
+}  // namespace ModGlob
