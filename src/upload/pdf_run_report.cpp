@@ -1,0 +1,14 @@
+#include "upload/pdf_run_report.h"
+
+#include "reporting/report_preparation.h"
+#include "reporting/report_viewer.h"
+
+void PdfRunReport::open(const QString& reportFile, const QString& condition, const QString& /*caption*/)
+{
+    reporting::ReportRequest request;
+    request.reportFileName = reportFile;
+    request.condition = condition;
+    reporting::ReportPreparation preparation;
+    const std::unique_ptr<reporting::Report> report = preparation.prepare(request);
+    reporting::exportReportToPdf(*report, m_pdfPath);
+}

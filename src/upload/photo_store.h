@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace db {
+class Connection;
+}
+class UploadLog;
+
+// The member checks and the photo rows of ABONADOSFOTOS for one installation and one folder.
+// Every failure (database, file) passes to the caller; the store traps nothing.
+class PhotoStore final {
+public:
+    // Files of this many bytes or more are refused.
+    static constexpr qint64 PhotoSizeLimit = 150000;
+
+    enum class Outcome { Inserted, Updated, SizeRefused };
+
+    // installationCode: the checked text of the installation code (see checkedInstallationCode).
+    // currentInstallationText: what the window's code box holds when an update writes it;
+    // the checked code when none is given.
+    PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
+               std::function<QString()> currentInstallationText = {});
+
+    bool MemberExists(int32_t memberNumber);
+    bool PhotoExists(int32_t memberNumber);
+    // Store the photo of fileName (in the folder) or refuse it for its size, and log the outcome.
+    Outcome InsertPhoto(const QString& runUser, const QString& installationCode, const QString& fileName);
+    Outcome UpdatePhoto(const QString& runUser, const QString& installationCode, const QString& fileName);
+
+    // The folder and the name joined with the platform's separator.
+    static QString photoFilePath(const QString& folder, const QString& fileName);
+    // The text of the name before its first ".".
+    static QString memberCode(const QString& fileName);
+    // The member code as it goes into SQL and into CODIGO: unchanged when it is plain digits
+    // (007 stays 007), else the decimal text of its number, so that a regional form such as
+    // "1.000" or " 12" never reaches the statement as it is.
+    static QString memberCodeForSql(const QString& fileName);
+    // The installation code text when it is a whole number written plainly (an optional minus
+    // and digits, within 32 bits); otherwise type mismatch (13), so no statement is built from it.
+    static QString checkedInstallationCode(const QString& text);
+
+private:
+    bool exists(const QString& table, int32_t memberNumber);
+    // Logs the refusal and returns true when the file is too large to be stored.
+    bool refusedForSize(const QString& runUser, const QString& fileName, qint64 size);
+
+    db::Connection& m_connection;
+    UploadLog& m_log;
+    QString m_folder;
+    QString m_installationCode;
+    std::function<QString()> m_currentInstallationText;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Where an upload run's report goes at its end: a report window, a PDF file, or a test's record.
+class RunReport {
+public:
+    virtual ~RunReport() = default;
+    // reportFile is the name within the configured report folder; condition selects the run's rows.
+    virtual void open(const QString& reportFile, const QString& condition, const QString& caption) = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace db {
+class Connection;
+}
+
+// The upload log LOG_ABONADOSFOTOS: one row for every photo a run examines.
+class UploadLog final {
+public:
+    explicit UploadLog(db::Connection& connection) : m_connection(connection) {}
+
+    // The flag and reason pairs a row carries.
+    static QString stored() { return QStringLiteral("S"); }
+    static QString notStored() { return QStringLiteral("N"); }
+    static QString photoInserted() { return QStringLiteral("Foto Insertada"); }
+    static QString photoUpdated() { return QStringLiteral("Foto Actualizada"); }
+    static QString sizeNotAllowed() { return QStringLiteral("Tamaño no permitido"); }
+    static QString memberMissing() { return QStringLiteral("Abonado no existente"); }
+
+    // Writes one row at once; a database failure passes to the caller.
+    void WriteLogRow(const QString& runUser, const QString& fileName, const QString& subio,
+                     const QString& motivo);
+
+private:
+    db::Connection& m_connection;
+};
