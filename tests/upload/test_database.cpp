@@ -1,0 +1,160 @@
+#include "test_database.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <sqlite3.h>
+
+namespace {
+
+QString sourceDir() { return qEnvironmentVariable("RETRATIX_SOURCE_DIR", QStringLiteral(RETRATIX_SOURCE_DIR_DEFAULT)); }
+
+QString connectionString(const QString& dataSource)
+{
+    return QStringLiteral("Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;"
+                          "User ID=regusr1;Data Source=") +
+           dataSource;
+}
+
+bool runSqliteScript(const QString& databasePath, const QString& scriptPath, QString* error)
+{
+    QFile script(scriptPath);
+    if (!script.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read ") + scriptPath;
+        return false;
+    }
+    const QByteArray text = script.readAll();
+    sqlite3* handle = nullptr;
+    bool ok = sqlite3_open(databasePath.toUtf8().constData(), &handle) == SQLITE_OK;
+    char* message = nullptr;
+    ok = ok && sqlite3_exec(handle, text.constData(), nullptr, nullptr, &message) == SQLITE_OK;
+    if (!ok)
+        *error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errmsg(handle));
+    sqlite3_free(message);
+    sqlite3_close(handle);
+    return ok;
+}
+
+}  // namespace
+
+QString TestDatabase::engineName(Engine engine)
+{
+    return engine == Engine::Sqlite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
+}
+
+std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNot)
+{
+    std::unique_ptr<TestDatabase> database(new TestDatabase);
+    database->m_engine = engine;
+    if (engine == Engine::Sqlite) {
+        const QString path = database->m_dir.filePath(QStringLiteral("retratix.db"));
+        if (!runSqliteScript(path, sourceDir() + QStringLiteral("/db/sqlite/schema.sql"), whyNot))
+            return nullptr;
+        database->m_dataSource = QStringLiteral("sqlite:") + path;
+    } else {
+        const QString host = qEnvironmentVariable("RETRATIX_PG_HOST");
+        const QString port = qEnvironmentVariable("RETRATIX_PG_PORT");
+        if (host.isEmpty() || port.isEmpty()) {
+            *whyNot = QStringLiteral("no PostgreSQL server (RETRATIX_PG_HOST/PORT are set by test.sh)");
+            return nullptr;
+        }
+        // A database of its own: other test programs use the shared one at the same time.
+        database->m_pgDatabase = QStringLiteral("retratix_upload_%1").arg(QCoreApplication::applicationPid());
+        {
+            QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("upload_admin"));
+            admin.setHostName(host);
+            admin.setPort(port.toInt());
+            admin.setDatabaseName(QStringLiteral("retratix"));
+            admin.setUserName(QStringLiteral("regusr1"));
+            admin.setPassword(QStringLiteral("3k9tWqRm"));
+            if (!admin.open()) {
+                *whyNot = admin.lastError().text();
+                return nullptr;
+            }
+            QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + database->m_pgDatabase);
+            QSqlQuery create(admin);
+            if (!create.exec(QStringLiteral("CREATE DATABASE ") + database->m_pgDatabase)) {
+                *whyNot = create.lastError().text();
+                return nullptr;
+            }
+            admin.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("upload_admin"));
+        QProcess psql;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PGPASSWORD"), QStringLiteral("3k9tWqRm"));
+        psql.setProcessEnvironment(environment);
+        psql.start(QStringLiteral("psql"),
+                   {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                    QStringLiteral("-h"), host, QStringLiteral("-p"), port, QStringLiteral("-U"),
+                    QStringLiteral("regusr1"), QStringLiteral("-d"), database->m_pgDatabase, QStringLiteral("-f"),
+                    sourceDir() + QStringLiteral("/db/postgresql/schema.sql")});
+        if (!psql.waitForFinished(60000) || psql.exitCode() != 0) {
+            *whyNot = QString::fromLocal8Bit(psql.readAllStandardError());
+            return nullptr;
+        }
+        database->m_dataSource = QStringLiteral("postgresql://%1:%2/%3").arg(host, port, database->m_pgDatabase);
+    }
+    database->connect();
+    return database;
+}
+
+void TestDatabase::connect() { m_connection = openConnection(); }
+
+std::unique_ptr<db::Connection> TestDatabase::openConnection() const
+{
+    auto connection = std::make_unique<db::Connection>();
+    connection->open(connectionString(m_dataSource));
+    return connection;
+}
+
+TestDatabase::~TestDatabase()
+{
+    m_connection.reset();
+    if (m_pgDatabase.isEmpty())
+        return;
+    {
+        QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("upload_admin"));
+        admin.setHostName(qEnvironmentVariable("RETRATIX_PG_HOST"));
+        admin.setPort(qEnvironmentVariableIntValue("RETRATIX_PG_PORT"));
+        admin.setDatabaseName(QStringLiteral("retratix"));
+        admin.setUserName(QStringLiteral("regusr1"));
+        admin.setPassword(QStringLiteral("3k9tWqRm"));
+        if (admin.open())
+            QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + m_pgDatabase);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("upload_admin"));
+}
+
+void TestDatabase::clear()
+{
+    for (const char* table : {"LOG_ABONADOSFOTOS", "ABONADOSFOTOS", "ABONADOS", "INSTALACIONES"})
+        m_connection->execute(QStringLiteral("DELETE FROM ") + QLatin1String(table));
+}
+
+QList<QVariantList> TestDatabase::rows(const QString& sql)
+{
+    QSqlQuery query(m_connection->database());
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        qFatal("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    QList<QVariantList> result;
+    while (query.next()) {
+        QVariantList row;
+        for (int i = 0; i < query.record().count(); ++i)
+            row.append(query.value(i));
+        result.append(row);
+    }
+    return result;
+}
+
+QVariant TestDatabase::scalar(const QString& sql)
+{
+    const QList<QVariantList> result = rows(sql);
+    return result.isEmpty() ? QVariant() : result.first().value(0);
+}

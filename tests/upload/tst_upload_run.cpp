@@ -1,0 +1,458 @@
+// The upload run on a real database: which files are photos, what is stored, logged and deleted,
+// and how a run ends.
+#include "common/failure.h"
+#include "recorders.h"
+#include "test_database.h"
+#include "upload/upload_run.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <deque>
+
+using Engine = TestDatabase::Engine;
+
+class TestUploadRun final : public QObject {
+    Q_OBJECT
+public:
+    explicit TestUploadRun(Engine engine) : m_engine(engine) {}
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void namesDecideWhatHappens_data();
+    void namesDecideWhatHappens();
+    void sizeLimit_data();
+    void sizeLimit();
+    void insertThenUpdateKeepsOneRowAndBothRunsLogs();
+    void insertWritesTheInstallationOfTheCodeBox();
+    void oneRunOfEveryOutcome();
+    void progressFirstMovesAtTheFiftySecondFile();
+    void elevenNinesEndTheRunWithoutReport();
+    void readOnlyFileEndsTheRunAfterItsRowIsLogged();
+    void installationCodeMustBeAWholeNumber_data();
+    void installationCodeMustBeAWholeNumber();
+    void runNumberTakenByEarlierRows_data();
+    void runNumberTakenByEarlierRows();
+    void missingFolderEndsSilently();
+    void storedFilesGoInDurableBatches();
+    void fortyThousandFilesAreAllVisited();
+
+private:
+    struct Outcome {
+        UploadSummary summary;
+        QList<Failure> failures;
+    };
+    Outcome upload(const QString& installationText = QStringLiteral("1"));
+    void writeFile(const QString& name, const QByteArray& bytes = QByteArrayLiteral("\xff\xd8photo"));
+    bool inFolder(const QString& name) const { return QFile::exists(m_photos.filePath(name)); }
+    QList<QVariantList> logOf(const QString& runUser);
+
+    Engine m_engine;
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QDir m_photos;
+    RecordingRunReport m_report;
+    RecordingProgress m_progress;
+    std::deque<int32_t> m_runNumbers;
+    int32_t m_nextRunNumber = 0;
+    int m_batchSize = 100;
+};
+
+void TestUploadRun::initTestCase()
+{
+    QString whyNot;
+    m_database = TestDatabase::create(m_engine, &whyNot);
+    if (!m_database)
+        QSKIP(qPrintable(TestDatabase::engineName(m_engine) + QStringLiteral(": ") + whyNot));
+}
+
+void TestUploadRun::init()
+{
+    m_database->clear();
+    m_database->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'Norte')"));
+    m_database->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (2, 'Sur')"));
+    for (int code : {7, 12, 100, 123, 99999})
+        m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, %1)").arg(code));
+    m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (2, 123)"));
+    m_folder = std::make_unique<QTemporaryDir>();
+    m_photos = QDir(m_folder->path());
+    m_report = {};
+    m_progress = {};
+    m_runNumbers.clear();
+    m_nextRunNumber = 1000;
+    m_batchSize = 100;
+}
+
+TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
+{
+    Outcome outcome;
+    UploadRun::Settings settings;
+    settings.connection = &m_database->connection();
+    settings.folder = m_photos.path();
+    settings.installationText = [installationText] { return installationText; };
+    settings.drawRunNumber = [this] {
+        if (m_runNumbers.empty())
+            return ++m_nextRunNumber;
+        const int32_t number = m_runNumbers.front();
+        m_runNumbers.pop_front();
+        return number;
+    };
+    settings.progress = &m_progress;
+    settings.report = &m_report;
+    settings.reportError = [&outcome](const Failure& failure) { outcome.failures.append(failure); };
+    settings.durableBatchSize = m_batchSize;
+    outcome.summary = UploadRun(std::move(settings)).run();
+    return outcome;
+}
+
+void TestUploadRun::writeFile(const QString& name, const QByteArray& bytes)
+{
+    QFile file(m_photos.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QList<QVariantList> TestUploadRun::logOf(const QString& runUser)
+{
+    return m_database->rows(QStringLiteral("SELECT NOMBRE_FOTO, SUBIO, MOTIVO FROM LOG_ABONADOSFOTOS WHERE USUARIO = ") +
+                            runUser + QStringLiteral(" ORDER BY NOMBRE_FOTO"));
+}
+
+void TestUploadRun::namesDecideWhatHappens_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("motivo");        // empty: no log row
+    QTest::addColumn<int>("storedCode");        // -1: no photo row
+    QTest::addColumn<bool>("stays");
+
+    QTest::newRow("plain photo") << "123.jpg" << "Foto Insertada" << 123 << false;
+    QTest::newRow("upper-case extension is no photo") << "123.JPG" << QString() << -1 << true;
+    QTest::newRow(".jpg anywhere in the name") << "123.jpg.bak" << "Foto Insertada" << 123 << false;
+    QTest::newRow("code not numeric") << "foto.jpg" << QString() << -1 << true;
+    QTest::newRow("empty code") << ".jpg" << QString() << -1 << true;
+    QTest::newRow("not a photo") << "notes.txt" << QString() << -1 << true;
+    QTest::newRow("code ends at the first dot") << "12.5.jpg" << "Foto Insertada" << 12 << false;
+    QTest::newRow("leading zeros") << "007.jpg" << "Foto Insertada" << 7 << false;
+    QTest::newRow("no such member") << "555.jpg" << "Abonado no existente" << -1 << true;
+    QTest::newRow("member of the other installation only") << "124.jpg" << "Abonado no existente" << -1 << true;
+}
+
+void TestUploadRun::namesDecideWhatHappens()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, motivo);
+    QFETCH(int, storedCode);
+    QFETCH(bool, stays);
+    writeFile(name);
+
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(outcome.summary.end, UploadSummary::End::Completed);
+    const QList<QVariantList> log = logOf(outcome.summary.runUser);
+    if (motivo.isEmpty()) {
+        QVERIFY(log.isEmpty());
+    } else {
+        QCOMPARE(log.size(), 1);
+        QCOMPARE(log[0][0].toString(), name);
+        QCOMPARE(log[0][1].toString(), storedCode >= 0 ? QStringLiteral("S") : QStringLiteral("N"));
+        QCOMPARE(log[0][2].toString(), motivo);
+    }
+    const QList<QVariantList> photos =
+        m_database->rows(QStringLiteral("SELECT CODIGO, CODINSTALACION, FILENAME FROM ABONADOSFOTOS"));
+    if (storedCode < 0) {
+        QVERIFY(photos.isEmpty());
+    } else {
+        QCOMPARE(photos.size(), 1);
+        QCOMPARE(photos[0][0].toInt(), storedCode);
+        QCOMPARE(photos[0][1].toInt(), 1);
+        QCOMPARE(photos[0][2].toString(), name);
+    }
+    QCOMPARE(inFolder(name), stays);
+    QCOMPARE(m_report.opened.size(), 1);
+}
+
+void TestUploadRun::sizeLimit_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("empty file") << 0 << true;
+    QTest::newRow("largest stored") << 149999 << true;
+    QTest::newRow("smallest refused") << 150000 << false;
+    QTest::newRow("far too large") << 400000 << false;
+}
+
+void TestUploadRun::sizeLimit()
+{
+    QFETCH(int, size);
+    QFETCH(bool, stored);
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    writeFile(QStringLiteral("123.jpg"), bytes);
+
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    const QList<QVariantList> log = logOf(outcome.summary.runUser);
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log[0][1].toString(), stored ? QStringLiteral("S") : QStringLiteral("N"));
+    QCOMPARE(log[0][2].toString(), stored ? QStringLiteral("Foto Insertada") : QStringLiteral("Tamaño no permitido"));
+    const QList<QVariantList> photos = m_database->rows(QStringLiteral("SELECT FILESIZE, FOTO FROM ABONADOSFOTOS"));
+    QCOMPARE(photos.size(), stored ? 1 : 0);
+    if (stored) {
+        QCOMPARE(photos[0][0].toInt(), size);
+        QCOMPARE(photos[0][1].toByteArray(), bytes);
+    }
+    // A refused file stays for the user to shrink it.
+    QCOMPARE(inFolder(QStringLiteral("123.jpg")), !stored);
+}
+
+void TestUploadRun::insertThenUpdateKeepsOneRowAndBothRunsLogs()
+{
+    writeFile(QStringLiteral("123.jpg"), QByteArrayLiteral("first"));
+    const Outcome first = upload();
+    writeFile(QStringLiteral("123.jpg.old"), QByteArrayLiteral("second photo"));
+    const Outcome second = upload();
+    QVERIFY(first.failures.isEmpty() && second.failures.isEmpty());
+    QVERIFY(first.summary.runUser != second.summary.runUser);
+
+    const QList<QVariantList> photos =
+        m_database->rows(QStringLiteral("SELECT CODIGO, CODINSTALACION, FILENAME, FILESIZE, FOTO FROM ABONADOSFOTOS"));
+    QCOMPARE(photos.size(), 1);
+    QCOMPARE(photos[0][0].toInt(), 123);
+    QCOMPARE(photos[0][1].toInt(), 1);
+    QCOMPARE(photos[0][2].toString(), QStringLiteral("123.jpg.old"));
+    QCOMPARE(photos[0][3].toInt(), 12);
+    QCOMPARE(photos[0][4].toByteArray(), QByteArrayLiteral("second photo"));
+
+    // Each run's report selects its own rows; both stay in the log.
+    QCOMPARE(logOf(first.summary.runUser),
+             (QList<QVariantList>{{QStringLiteral("123.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")}}));
+    QCOMPARE(logOf(second.summary.runUser), (QList<QVariantList>{{QStringLiteral("123.jpg.old"), QStringLiteral("S"),
+                                                                   QStringLiteral("Foto Actualizada")}}));
+    QCOMPARE(m_report.opened.size(), 2);
+    QCOMPARE(m_report.opened[1], (QStringList{QStringLiteral("ListadoFotos.rpt"),
+                                              QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO}= '") +
+                                                  second.summary.runUser + QStringLiteral("'"),
+                                              QStringLiteral("Informe Fotos")}));
+}
+
+void TestUploadRun::insertWritesTheInstallationOfTheCodeBox()
+{
+    writeFile(QStringLiteral("123.jpg"));
+    const Outcome outcome = upload(QStringLiteral("2"));
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(m_database->rows(QStringLiteral("SELECT CODIGO, CODINSTALACION FROM ABONADOSFOTOS")),
+             (QList<QVariantList>{{123, 2}}));
+}
+
+void TestUploadRun::oneRunOfEveryOutcome()
+{
+    m_database->execute(QStringLiteral("INSERT INTO ABONADOSFOTOS (CODIGO, CODINSTALACION, FILENAME, FILESIZE) "
+                                       "VALUES (12, 1, '12.jpg', 1)"));
+    writeFile(QStringLiteral("7.jpg"));
+    writeFile(QStringLiteral("12.jpg"));
+    writeFile(QStringLiteral("100.jpg"), QByteArray(150000, 'x'));
+    writeFile(QStringLiteral("404.jpg"));
+    writeFile(QStringLiteral("readme.txt"));
+
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    const QList<QVariantList> expected = {
+        {QStringLiteral("100.jpg"), QStringLiteral("N"), QStringLiteral("Tamaño no permitido")},
+        {QStringLiteral("12.jpg"), QStringLiteral("S"), QStringLiteral("Foto Actualizada")},
+        {QStringLiteral("404.jpg"), QStringLiteral("N"), QStringLiteral("Abonado no existente")},
+        {QStringLiteral("7.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+    };
+    QCOMPARE(logOf(outcome.summary.runUser), expected);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS")), 4);
+    QCOMPARE(m_photos.entryList(QDir::Files, QDir::Name),
+             (QStringList{QStringLiteral("100.jpg"), QStringLiteral("404.jpg"), QStringLiteral("readme.txt")}));
+    const UploadSummary& s = outcome.summary;
+    QCOMPARE((QList<int>{s.filesVisited, s.inserted, s.updated, s.sizeRefused, s.memberMissing, s.skipped,
+                         s.filesDeleted}),
+             (QList<int>{5, 1, 1, 1, 1, 1, 2}));
+}
+
+void TestUploadRun::progressFirstMovesAtTheFiftySecondFile()
+{
+    for (int i = 0; i < 120; ++i)
+        writeFile(QStringLiteral("f%1.txt").arg(i, 3, 10, QLatin1Char('0')));
+    upload();
+    QCOMPARE(m_progress.maximums, QList<int>{119});
+    // Counter 51 is the 52nd file; the bar is not moved to the end after the last one.
+    QCOMPARE(m_progress.moves, (QList<int>{51, 102}));
+}
+
+void TestUploadRun::elevenNinesEndTheRunWithoutReport()
+{
+    writeFile(QStringLiteral("123.jpg"));
+    writeFile(QStringLiteral("99999999999.jpg"));
+    writeFile(QStringLiteral("99999999999z.jpg"));  // after it: never reached
+
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.failures[0].number, RuntimeError::Overflow);
+    QCOMPARE(outcome.summary.end, UploadSummary::End::Failed);
+    QVERIFY(m_report.opened.isEmpty());
+    // What was done stays done: the stored photo's file is gone, its row and log row remain.
+    QVERIFY(!inFolder(QStringLiteral("123.jpg")));
+    QVERIFY(inFolder(QStringLiteral("99999999999.jpg")));
+    QCOMPARE(logOf(outcome.summary.runUser).size(), 1);
+    QCOMPARE(outcome.summary.filesVisited, 2);
+}
+
+void TestUploadRun::readOnlyFileEndsTheRunAfterItsRowIsLogged()
+{
+    writeFile(QStringLiteral("012.jpg"));
+    writeFile(QStringLiteral("100.jpg"));
+    writeFile(QStringLiteral("123.jpg"));
+    QVERIFY(QFile::setPermissions(m_photos.filePath(QStringLiteral("100.jpg")),
+                                  QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.failures[0].number, RuntimeError::PermissionDenied);
+    QVERIFY(m_report.opened.isEmpty());
+    QCOMPARE(logOf(outcome.summary.runUser),
+             (QList<QVariantList>{{QStringLiteral("012.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+                                  {QStringLiteral("100.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")}}));
+    QVERIFY(!inFolder(QStringLiteral("012.jpg")));
+    QVERIFY(inFolder(QStringLiteral("100.jpg")));
+    QVERIFY(inFolder(QStringLiteral("123.jpg")));
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), 2);
+}
+
+void TestUploadRun::installationCodeMustBeAWholeNumber_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("letters") << QStringLiteral("uno");
+    QTest::newRow("fraction") << QStringLiteral("1.5");
+    QTest::newRow("group separator") << QStringLiteral("1,000");
+    QTest::newRow("blank around it") << QStringLiteral(" 1");
+    QTest::newRow("statement text") << QStringLiteral("1 OR 1=1");
+    QTest::newRow("beyond 32 bits") << QStringLiteral("99999999999");
+}
+
+void TestUploadRun::installationCodeMustBeAWholeNumber()
+{
+    QFETCH(QString, code);
+    m_database->execute(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS (USUARIO, NOMBRE_FOTO, SUBIO, MOTIVO) "
+                                       "VALUES ('1001', 'old.jpg', 'S', 'Foto Insertada')"));
+    m_runNumbers = {1001};  // the earlier row's number: nothing may remove it
+    writeFile(QStringLiteral("123.jpg"));
+    writeFile(QStringLiteral("555.jpg"));
+
+    const Outcome outcome = upload(code);
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.failures[0].number, RuntimeError::TypeMismatch);
+    QVERIFY(m_report.opened.isEmpty());
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS")), 1);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), 0);
+    QVERIFY(inFolder(QStringLiteral("123.jpg")));
+}
+
+void TestUploadRun::runNumberTakenByEarlierRows_data()
+{
+    QTest::addColumn<QList<int>>("draws");
+    QTest::addColumn<int>("maxDraws");
+    QTest::addColumn<QString>("runUser");
+    QTest::addColumn<int>("earlierRowsLeft");
+    QTest::newRow("free at once") << QList<int>{5} << 1000 << "5" << 2;
+    QTest::newRow("drawn again past taken numbers") << QList<int>{42, 42, 43, 77} << 1000 << "77" << 2;
+    // Only a log holding nearly every number gets here: the run clears its own number as before.
+    QTest::newRow("draws exhausted") << QList<int>{42, 42, 42} << 3 << "42" << 1;
+}
+
+void TestUploadRun::runNumberTakenByEarlierRows()
+{
+    QFETCH(QList<int>, draws);
+    QFETCH(int, maxDraws);
+    QFETCH(QString, runUser);
+    QFETCH(int, earlierRowsLeft);
+    for (const char* number : {"42", "43"})
+        m_database->execute(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS (USUARIO, NOMBRE_FOTO, SUBIO, MOTIVO) "
+                                           "VALUES ('%1', 'old.jpg', 'S', 'Foto Insertada')")
+                                .arg(QLatin1String(number)));
+    m_runNumbers.assign(draws.begin(), draws.end());
+    writeFile(QStringLiteral("555.jpg"));
+
+    UploadRun::Settings settings;
+    settings.connection = &m_database->connection();
+    settings.folder = m_photos.path();
+    settings.installationText = [] { return QStringLiteral("1"); };
+    settings.drawRunNumber = [this] {
+        const int32_t number = m_runNumbers.front();
+        m_runNumbers.pop_front();
+        return number;
+    };
+    settings.reportError = [](const Failure& failure) { QFAIL(qPrintable(failure.description)); };
+    settings.maxRunNumberDraws = maxDraws;
+    const UploadSummary summary = UploadRun(std::move(settings)).run();
+
+    QCOMPARE(summary.runUser, runUser);
+    QCOMPARE(logOf(runUser).size(), 1);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = 'old.jpg'")),
+             earlierRowsLeft);
+}
+
+void TestUploadRun::missingFolderEndsSilently()
+{
+    m_database->execute(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS (USUARIO, NOMBRE_FOTO, SUBIO, MOTIVO) "
+                                       "VALUES ('1001', 'old.jpg', 'S', 'Foto Insertada')"));
+    m_photos = QDir(m_folder->filePath(QStringLiteral("gone")));
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.summary.end, UploadSummary::End::FolderMissing);
+    QVERIFY(outcome.failures.isEmpty());
+    QVERIFY(m_report.opened.isEmpty());
+    QVERIFY(m_progress.maximums.isEmpty());
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS")), 1);
+}
+
+void TestUploadRun::storedFilesGoInDurableBatches()
+{
+    // 250 members with photos and a batch of 100: two full batches and a last partial one.
+    for (int code = 1000; code < 1250; ++code) {
+        m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, %1)").arg(code));
+        writeFile(QStringLiteral("%1.jpg").arg(code));
+    }
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(outcome.summary.inserted, 250);
+    QCOMPARE(outcome.summary.filesDeleted, 250);
+    QVERIFY(m_photos.isEmpty());
+}
+
+void TestUploadRun::fortyThousandFilesAreAllVisited()
+{
+    // More files than a 16-bit counter holds; only the last one is a photo.
+    for (int i = 10000; i < 50000; ++i) {
+        QFile file(m_photos.filePath(QStringLiteral("%1.png").arg(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    writeFile(QStringLiteral("99999.jpg"));
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(outcome.summary.filesVisited, 40001);
+    QCOMPARE(outcome.summary.inserted, 1);
+    QVERIFY(!inFolder(QStringLiteral("99999.jpg")));
+    QCOMPARE(m_progress.maximums, QList<int>{40000});
+    QCOMPARE(m_progress.moves.last(), 39984);  // 784 moves of 51
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    int status = 0;
+    for (Engine engine : {Engine::Sqlite, Engine::Postgres}) {
+        TestUploadRun test(engine);
+        status |= QTest::qExec(&test, argc, argv);
+    }
+    return status;
+}
+
+#include "tst_upload_run.moc"
