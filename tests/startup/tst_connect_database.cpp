@@ -1,0 +1,112 @@
+#include "common/messages.h"
+#include "ini_files.h"
+#include "startup/mod_glob.h"
+#include "test_platform.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ModGlob;
+
+namespace {
+const QString Prefix = QStringLiteral(
+    "Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;User ID=regusr1;Data Source=");
+}
+
+class TestConnectDatabase final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        m_platform = std::make_unique<TestPlatform>();
+        m_platform->folder = QDir::toNativeSeparators(m_folder->path());
+        m_messages = std::make_unique<RecordingMessages>();
+        Messages::install(m_messages.get());
+        DbConnection.reset();
+        DbConnectionString = QString();
+    }
+    void cleanup()
+    {
+        Messages::install(nullptr);
+        DbConnection.reset();
+        m_platform.reset();
+        m_folder.reset();
+    }
+
+    void prefixIsTheStoredOne() { QCOMPARE(Prefix.size(), 100); }
+
+    void programEnds_data()
+    {
+        QTest::addColumn<QByteArray>("ini");  // empty: no configuration file
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+
+        const QString noSid = QStringLiteral("Hay que definir SID dentro de [Conexion]");
+        const QString noConnection = QStringLiteral("No hay Conexión a la Base de Datos");
+        const QString error = QStringLiteral("Error");
+        QTest::newRow("empty SID") << completeIni("") << noSid << Application::title();
+        QTest::newRow("blanks-only SID") << completeIni("\"     \"") << noSid << Application::title();
+        QTest::newRow("no SID line") << completeIni("x").replace("SID=x\r\n", "") << noSid << Application::title();
+        QTest::newRow("no configuration file") << QByteArray() << noConnection << error;
+        QTest::newRow("installation in a section of its own")
+            << completeIni("sqlite:x.db").replace("Instalacion=7\r\n", "[Instalacion]\r\nInstalacion=7\r\n")
+            << noConnection << error;
+        QTest::newRow("unopenable data source")
+            << completeIni("sqlite:/nonexistent-folder/x.db") << noConnection << error;
+    }
+
+    void programEnds()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        if (!ini.isEmpty())
+            writeFile(iniPath(), ini);
+        try {
+            ConnectDatabase();
+            QFAIL("the program went on");
+        } catch (const ProgramEnd& end) {
+            QVERIFY(end.exitStatus != 0);
+        }
+        QCOMPARE(m_messages->shown.size(), 1);
+        QCOMPARE(m_messages->shown.first(), (ShownMessage{text, MessageIcon::Critical, title}));
+    }
+
+    void emptySidCreatesNoConnection()
+    {
+        writeFile(iniPath(), completeIni(""));
+        QVERIFY_THROWS_EXCEPTION(ProgramEnd, ConnectDatabase());
+        QVERIFY(!DbConnection);
+        QCOMPARE(DatabaseType, QStringLiteral("SQL"));
+        QCOMPARE(ServerName.trimmed(), QStringLiteral("ODBC.DLL"));
+    }
+
+    void opensWithTheTrimmedServiceName()
+    {
+        // SQLite rejects "SET LOCK_TIMEOUT 0": dropped without a word, the connection stays open.
+        const QString database = m_folder->filePath(QStringLiteral("retratix.db"));
+        writeFile(iniPath(), completeIni("  sqlite:" + database.toUtf8() + "  "));
+        ConnectDatabase();
+        QVERIFY(m_messages->shown.isEmpty());
+        QVERIFY(DbConnection);
+        QCOMPARE(DbConnection->state(), int32_t(db::Connection::StateOpen));
+        QCOMPARE(DbConnectionString.trimmed(), Prefix + QStringLiteral("sqlite:") + database);
+        QCOMPARE(DbConnectionString.value().size(), 200);
+        QCOMPARE(DatabaseType, QStringLiteral("SQL"));
+        QCOMPARE(ServerName.value(), QStringLiteral("ODBC.DLL       "));
+        DbConnection->execute(QStringLiteral("CREATE TABLE t (c INTEGER)"));
+    }
+
+private:
+    QString iniPath() const { return m_folder->filePath(QStringLiteral("Polidex.ini")); }
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TestPlatform> m_platform;
+    std::unique_ptr<RecordingMessages> m_messages;
+};
+
+QTEST_GUILESS_MAIN(TestConnectDatabase)
+#include "tst_connect_database.moc"
