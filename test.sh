@@ -10,8 +10,9 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRETRATIX_WER
 cmake --build "$build" --parallel "$(nproc)"
 
 # A throwaway PostgreSQL cluster on loopback for the database tests, stopped on every exit.
+# The trap comes first, so that a start that fails half-way leaves no server behind.
 source tests/postgres/cluster.sh
-postgres_cluster_start
 trap postgres_cluster_stop EXIT
+postgres_cluster_start
 
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"

@@ -1,3 +1,124 @@
 # Sourced by test.sh: postgres_cluster_start / postgres_cluster_stop.
-postgres_cluster_start() { :; }
-postgres_cluster_stop() { :; }
+#
+# A throwaway PostgreSQL 15 cluster on 127.0.0.1 for the database tests, run by the "postgres"
+# user from a temporary folder, with the program's built-in account (regusr1) and ODBC data
+# sources for Debian's PostgreSQL ODBC driver in a temporary odbc.ini. Exported for the tests:
+#   RETRATIX_PG_DATASOURCE          postgresql://127.0.0.1:PORT/retratix   (tables of db/postgresql/schema.sql)
+#   RETRATIX_ODBC_DATASOURCE        odbc:retratix                          (the same database through ODBC)
+#   RETRATIX_DBTESTS_PG_DATASOURCE  postgresql://127.0.0.1:PORT/retratix_db_tests  (tests/db only: it drops and
+#   RETRATIX_DBTESTS_ODBC_DATASOURCE odbc:retratix_db_tests                          recreates its tables)
+#   RETRATIX_PG_HOST, RETRATIX_PG_PORT, RETRATIX_ODBC_DRIVER (the driver library), ODBCINI, ODBCSYSINI
+# regusr1 may create databases, for tests that want one of their own.
+# Needs root (to act as "postgres"); without the binaries it says so and exports nothing.
+
+RETRATIX_PG_BIN=${RETRATIX_PG_BIN:-/usr/lib/postgresql/15/bin}
+_retratix_pg_dir=""
+
+_retratix_pg_as_postgres() {
+    runuser -u postgres -- "$@"
+}
+
+_retratix_pg_free_port() {
+    local port
+    for _ in $(seq 1 200); do
+        port=$((20000 + RANDOM % 20000))
+        # Nothing answers on a free port; the bash /dev/tcp probe fails there.
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+    return 1
+}
+
+_retratix_odbc_driver() {
+    local lib
+    for lib in /usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so /usr/lib/*/odbc/psqlodbcw.so /usr/lib/odbc/psqlodbcw.so; do
+        [ -f "$lib" ] && { echo "$lib"; return 0; }
+    done
+    return 1
+}
+
+postgres_cluster_start() {
+    if [ ! -x "$RETRATIX_PG_BIN/initdb" ]; then
+        echo "postgres_cluster_start: no PostgreSQL binaries in $RETRATIX_PG_BIN; PostgreSQL tests will skip" >&2
+        return 0
+    fi
+    local source_dir port data log driver
+    source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    _retratix_pg_dir=$(mktemp -d /tmp/retratix-pg.XXXXXX)
+    chmod 755 "$_retratix_pg_dir"
+    data="$_retratix_pg_dir/data"
+    log="$_retratix_pg_dir/server.log"
+    mkdir -p "$data"
+    chown -R postgres: "$_retratix_pg_dir"
+
+    _retratix_pg_as_postgres "$RETRATIX_PG_BIN/initdb" -D "$data" -U postgres -E UTF8 --locale=C.UTF-8 \
+        --auth-local=trust --auth-host=scram-sha-256 >"$_retratix_pg_dir/initdb.log" 2>&1 || {
+        cat "$_retratix_pg_dir/initdb.log" >&2
+        return 1
+    }
+
+    port=$(_retratix_pg_free_port) || { echo "postgres_cluster_start: no free port" >&2; return 1; }
+    # The server's defaults stand (fsync and synchronous_commit on): the tests measure real commits.
+    _retratix_pg_as_postgres "$RETRATIX_PG_BIN/pg_ctl" -D "$data" -l "$log" -w -t 60 \
+        -o "-p $port -c listen_addresses=127.0.0.1 -k $_retratix_pg_dir" start >/dev/null || {
+        cat "$log" >&2
+        return 1
+    }
+
+    local psql=(psql -X -q -v ON_ERROR_STOP=1 -h "$_retratix_pg_dir" -p "$port")
+    _retratix_pg_as_postgres "${psql[@]}" -U postgres -d postgres <<'SQL' || return 1
+CREATE ROLE regusr1 LOGIN CREATEDB PASSWORD '3k9tWqRm';
+CREATE DATABASE retratix OWNER regusr1 ENCODING 'UTF8';
+CREATE DATABASE retratix_db_tests OWNER regusr1 ENCODING 'UTF8';
+SQL
+    # The shared database gets the program's tables, created by the program's account.
+    PGPASSWORD=3k9tWqRm psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U regusr1 -d retratix \
+        -f "$source_dir/db/postgresql/schema.sql" >/dev/null || return 1
+
+    mkdir -p "$_retratix_pg_dir/odbc"
+    driver=$(_retratix_odbc_driver) || driver=""
+    if [ -n "$driver" ]; then
+        # Driver by path: ODBCSYSINI points away from /etc, so the system's driver list is not read.
+        # ByteaAsLongVarBinary: bytea travels as long binary (the default would make it a large object).
+        local db
+        : >"$_retratix_pg_dir/odbc/odbc.ini"
+        for db in retratix retratix_db_tests; do
+            cat >>"$_retratix_pg_dir/odbc/odbc.ini" <<EOF
+[$db]
+Driver = $driver
+Servername = 127.0.0.1
+Port = $port
+Database = $db
+ByteaAsLongVarBinary = 1
+UseServerSidePrepare = 1
+
+EOF
+        done
+        : >"$_retratix_pg_dir/odbc/odbcinst.ini"
+        export ODBCSYSINI="$_retratix_pg_dir/odbc"
+        export ODBCINI="$_retratix_pg_dir/odbc/odbc.ini"
+        export RETRATIX_ODBC_DRIVER="$driver"
+        export RETRATIX_ODBC_DATASOURCE="odbc:retratix"
+        export RETRATIX_DBTESTS_ODBC_DATASOURCE="odbc:retratix_db_tests"
+    else
+        echo "postgres_cluster_start: no PostgreSQL ODBC driver; ODBC tests will skip" >&2
+    fi
+
+    export RETRATIX_PG_HOST=127.0.0.1
+    export RETRATIX_PG_PORT="$port"
+    export RETRATIX_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix"
+    export RETRATIX_DBTESTS_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix_db_tests"
+    echo "PostgreSQL test cluster on 127.0.0.1:$port ($_retratix_pg_dir)" >&2
+}
+
+postgres_cluster_stop() {
+    [ -n "$_retratix_pg_dir" ] || return 0
+    if [ -f "$_retratix_pg_dir/data/postmaster.pid" ]; then
+        _retratix_pg_as_postgres "$RETRATIX_PG_BIN/pg_ctl" -D "$_retratix_pg_dir/data" -m fast -w stop \
+            >/dev/null 2>&1 || true
+    fi
+    rm -rf "$_retratix_pg_dir"
+    _retratix_pg_dir=""
+}

@@ -1,0 +1,347 @@
+#include "db/data_source.h"
+
+#include "common/platform.h"
+#include "db/driver_details.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <sqlite3.h>
+
+namespace db {
+
+namespace {
+
+Failure openFailure(const QString& source, const QString& description)
+{
+    return Failure(ProviderError::Unspecified, source, description);
+}
+
+// A failed open leaves no connection behind under that name.
+[[noreturn]] void failOpen(QSqlDatabase& database, const QString& connectionName, const Failure& failure)
+{
+    database.close();
+    database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
+    throw failure;
+}
+
+void runPragma(QSqlDatabase& database, const QString& connectionName, const QString& pragma, QString* result = nullptr)
+{
+    QSqlQuery query(database);
+    if (!query.exec(pragma)) {
+        const Failure failure = failureFromSqlError(detail::queryError(query, database), database.driverName());
+        query = QSqlQuery();
+        failOpen(database, connectionName, failure);
+    }
+    if (result && query.next())
+        *result = query.value(0).toString();
+}
+
+QSqlDatabase openSqlite(const QString& connectionName, const DataSource& source)
+{
+    const QFileInfo file(source.path);
+    if (!file.absoluteDir().exists())
+        throw openFailure(QStringLiteral("QSQLITE"),
+                          QStringLiteral("No existe la carpeta de la base de datos: ") +
+                              QDir::toNativeSeparators(file.absolutePath()));
+    // Opening never creates a file: a mistyped path must not start an empty database.
+    // The URI's mode=rw makes SQLite itself refuse a file that vanishes after this check.
+    if (!file.exists())
+        throw openFailure(QStringLiteral("QSQLITE"), QStringLiteral("No existe el archivo de base de datos: ") +
+                                                         QDir::toNativeSeparators(file.absoluteFilePath()));
+
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    QUrl uri = QUrl::fromLocalFile(file.absoluteFilePath());
+    uri.setQuery(QStringLiteral("mode=rw"));
+    database.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!database.open())
+        failOpen(database, connectionName, failureFromSqlError(database.lastError(), QStringLiteral("QSQLITE")));
+
+    // Durability: in WAL mode with synchronous=NORMAL a returned commit is atomic and consistent,
+    // and reaches the disk at the next checkpoint; Connection::makeCommittedDurable() forces one.
+    // Where WAL is not possible (some network file systems), FULL makes every commit durable.
+    QString mode;
+    runPragma(database, connectionName, QStringLiteral("PRAGMA journal_mode=WAL"), &mode);
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
+        runPragma(database, connectionName, QStringLiteral("PRAGMA synchronous=NORMAL"));
+    else
+        runPragma(database, connectionName, QStringLiteral("PRAGMA synchronous=FULL"));
+    runPragma(database, connectionName, QStringLiteral("PRAGMA foreign_keys=ON"));
+    detail::registerSqliteFunctions(database);
+    return database;
+}
+
+QSqlDatabase openPostgres(const QString& connectionName, const DataSource& source, const QString& userId,
+                          const QString& password, int timeoutSeconds)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    database.setHostName(source.host);
+    database.setPort(source.port);
+    database.setDatabaseName(source.database);
+    database.setUserName(userId);
+    database.setPassword(password);
+    // libpq waits at least 2 seconds.
+    QStringList options{QStringLiteral("connect_timeout=%1").arg(qMax(timeoutSeconds, 2))};
+    if (!source.options.isEmpty())
+        options.append(source.options);
+    database.setConnectOptions(options.join(QLatin1Char(';')));
+    if (!database.open())
+        failOpen(database, connectionName, failureFromSqlError(database.lastError(), QStringLiteral("QPSQL")));
+    // A returned commit is on the server's disk, whatever the server's own default says.
+    runPragma(database, connectionName, QStringLiteral("SET synchronous_commit TO on"));
+    return database;
+}
+
+QSqlDatabase openOdbc(const QString& connectionName, const QString& dsn, const QString& userId,
+                      const QString& password, int timeoutSeconds)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
+    database.setDatabaseName(dsn);
+    database.setUserName(userId);
+    database.setPassword(password);
+    database.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(timeoutSeconds));
+    if (!database.open())
+        failOpen(database, connectionName, failureFromSqlError(database.lastError(), QStringLiteral("QODBC")));
+    return database;
+}
+
+QSqlDatabase openOracle(const QString& connectionName, const QString& service, const QString& userId,
+                        const QString& password, int timeoutSeconds)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QOCI"))) {
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            throw openFailure(QStringLiteral("Retratix"),
+                              QStringLiteral("No hay controlador de Oracle ni de ODBC para el servicio ") + service);
+        return openOdbc(connectionName, service, userId, password, timeoutSeconds);
+    }
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QOCI"), connectionName);
+    database.setDatabaseName(service);
+    database.setUserName(userId);
+    database.setPassword(password);
+    if (!database.open())
+        failOpen(database, connectionName, failureFromSqlError(database.lastError(), QStringLiteral("QOCI")));
+    return database;
+}
+
+int32_t numberForSqlState(const QString& state)
+{
+    if (state.startsWith(QLatin1String("23")))
+        return ProviderError::IntegrityViolation;
+    if (state == QLatin1String("42501") || state.startsWith(QLatin1String("28")))
+        return ProviderError::PermissionDenied;
+    if (state == QLatin1String("42P07") || state == QLatin1String("42S01"))
+        return ProviderError::DuplicateTable;
+    if (state == QLatin1String("55P03") || state == QLatin1String("HYT00") || state == QLatin1String("HYT01"))
+        return ProviderError::AbortLimitReached;
+    if (state.startsWith(QLatin1String("42")) || state == QLatin1String("37000") || state.startsWith(QLatin1String("07")))
+        return ProviderError::StatementError;
+    if (state == QLatin1String("22001") || state == QLatin1String("22003"))
+        return LayerError::DataOverflow;
+    if (state.startsWith(QLatin1String("22")))
+        return LayerError::ConversionFailed;
+    return ProviderError::Unspecified;
+}
+
+int32_t numberForOracleError(int code)
+{
+    switch (code) {
+    case 1:      // unique constraint violated
+    case 1400:   // cannot insert NULL
+    case 2290:   // check constraint violated
+    case 2291:   // parent key not found
+    case 2292:   // child record found
+        return ProviderError::IntegrityViolation;
+    case 1031:   // insufficient privileges
+    case 1017:   // invalid username/password
+        return ProviderError::PermissionDenied;
+    case 955:    // name is already used by an existing object
+        return ProviderError::DuplicateTable;
+    case 54:     // resource busy and acquire with NOWAIT specified
+    case 30006:  // resource busy; acquire with WAIT timeout expired
+        return ProviderError::AbortLimitReached;
+    case 1401:   // inserted value too large for column
+    case 12899:  // value too large for column
+    case 1438:   // value larger than specified precision
+        return LayerError::DataOverflow;
+    case 1722:   // invalid number
+    case 1858:   // a non-numeric character was found where a numeric was expected
+        return LayerError::ConversionFailed;
+    default:
+        if (code >= 900 && code < 1000)  // ORA-009xx: the statement itself is wrong
+            return ProviderError::StatementError;
+        return ProviderError::Unspecified;
+    }
+}
+
+int32_t numberForSqliteCode(int code, const QString& message)
+{
+    if (code == SQLITE_CONSTRAINT_DATATYPE)  // a STRICT table refused a value of another type
+        return LayerError::ConversionFailed;
+    switch (code & 0xff) {
+    case SQLITE_CONSTRAINT: return ProviderError::IntegrityViolation;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+        return ProviderError::PermissionDenied;
+    case SQLITE_TOOBIG: return LayerError::DataOverflow;
+    case SQLITE_MISMATCH: return LayerError::ConversionFailed;
+    case SQLITE_ERROR:  // the statement: syntax, unknown table or column, existing table
+        if (message.contains(QLatin1String("already exists")))
+            return ProviderError::DuplicateTable;
+        return ProviderError::StatementError;
+    default: return ProviderError::Unspecified;  // SQLITE_BUSY, SQLITE_LOCKED and the rest
+    }
+}
+
+}  // namespace
+
+DataSource parseDataSource(const QString& dataSource)
+{
+    const QString text = dataSource.trimmed();
+    DataSource result;
+    auto malformed = [&](const QString& why) {
+        return openFailure(QStringLiteral("Retratix"), QStringLiteral("Origen de datos no válido (") + why +
+                                                           QStringLiteral("): ") + text);
+    };
+    if (text.isEmpty())
+        throw malformed(QStringLiteral("vacío"));
+
+    if (text.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
+        const QString path = text.mid(7).trimmed();
+        if (path.isEmpty())
+            throw malformed(QStringLiteral("falta la ruta"));
+        result.engine = Engine::SQLite;
+        result.path = QDir::cleanPath(QDir(Platform::current().programFolder()).absoluteFilePath(QDir::fromNativeSeparators(path)));
+        return result;
+    }
+    if (text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+        text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
+        const QUrl url(text, QUrl::StrictMode);
+        QString database = url.path(QUrl::FullyDecoded);
+        if (database.startsWith(QLatin1Char('/')))
+            database.remove(0, 1);
+        if (!url.isValid() || url.host().isEmpty() || database.isEmpty() || database.contains(QLatin1Char('/')))
+            throw malformed(QStringLiteral("se espera postgresql://SERVIDOR[:PUERTO]/BASE"));
+        result.engine = Engine::PostgreSQL;
+        result.host = url.host();
+        result.port = url.port(5432);
+        result.database = database;
+        QStringList options;
+        for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+            options.append(key + QLatin1Char('=') + value);
+        result.options = options.join(QLatin1Char(';'));
+        return result;
+    }
+    if (text.startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) {
+        result.engine = Engine::Odbc;
+        result.database = text.mid(5).trimmed();
+        if (result.database.isEmpty())
+            throw malformed(QStringLiteral("falta el origen ODBC"));
+        return result;
+    }
+    result.engine = Engine::OracleService;
+    result.database = text;
+    return result;
+}
+
+QString connectionStringValue(const QString& connectionString, const QString& key)
+{
+    const QStringList parts = connectionString.split(QLatin1Char(';'));
+    for (const QString& part : parts) {
+        const qsizetype equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0 || part.left(equals).trimmed().compare(key, Qt::CaseInsensitive) != 0)
+            continue;
+        QString value = part.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
+            value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+QSqlDatabase openDataSource(const QString& connectionName, const QString& dataSource, const QString& userId,
+                            const QString& password, int timeoutSeconds)
+{
+    const DataSource source = parseDataSource(dataSource);
+    switch (source.engine) {
+    case Engine::SQLite: return openSqlite(connectionName, source);
+    case Engine::PostgreSQL: return openPostgres(connectionName, source, userId, password, timeoutSeconds);
+    case Engine::Odbc: return openOdbc(connectionName, source.database, userId, password, timeoutSeconds);
+    case Engine::OracleService: return openOracle(connectionName, source.database, userId, password, timeoutSeconds);
+    }
+    throw openFailure(QStringLiteral("Retratix"), dataSource);
+}
+
+Failure failureFromSqlError(const QSqlError& error, const QString& driverName)
+{
+    QString description = error.databaseText().trimmed();
+    if (description.isEmpty())
+        description = error.driverText().trimmed();
+    const QString code = error.nativeErrorCode().trimmed();
+    int32_t number = ProviderError::Unspecified;
+
+    static const QRegularExpression sqlState(QStringLiteral("^[0-9A-Z]{5}$"));
+    static const QRegularExpression oracleCode(QStringLiteral("ORA-(\\d{5})"));
+    if (driverName == QLatin1String("QSQLITE")) {
+        bool ok = false;
+        const int value = code.toInt(&ok);
+        if (ok)
+            number = numberForSqliteCode(value, description);
+    } else if (driverName == QLatin1String("QOCI")) {
+        bool ok = false;
+        const int value = code.startsWith(QLatin1String("ORA-")) ? code.mid(4).toInt(&ok) : code.toInt(&ok);
+        if (ok)
+            number = numberForOracleError(value);
+    } else {
+        // PostgreSQL and ODBC: an Oracle code in the message says more than ODBC's broad states.
+        const QRegularExpressionMatch oracle = oracleCode.match(description);
+        if (oracle.hasMatch())
+            number = numberForOracleError(oracle.captured(1).toInt());
+        else if (sqlState.match(code).hasMatch())
+            number = numberForSqlState(code);
+    }
+    return Failure(number, driverName, description);
+}
+
+void createSqliteFile(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.absoluteDir().exists())
+        throw RuntimeError::failure(RuntimeError::PathNotFound);
+    if (file.exists())
+        return;
+    QFile created(file.absoluteFilePath());
+    if (!created.open(QIODevice::WriteOnly))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+void executeScript(QSqlDatabase& database, const QString& script)
+{
+    QString statement;
+    const QStringList lines = script.split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1String("--")))
+            continue;
+        statement += line + QLatin1Char('\n');
+        if (!trimmed.endsWith(QLatin1Char(';')))
+            continue;
+        statement = statement.trimmed();
+        statement.chop(1);
+        QSqlQuery query(database);
+        if (!query.exec(statement))
+            throw failureFromSqlError(detail::queryError(query, database), database.driverName());
+        statement.clear();
+    }
+}
+
+}  // namespace db

@@ -1,0 +1,489 @@
+#include "db/recordset.h"
+
+#include "common/failure.h"
+#include "db/data_source.h"
+#include "db/driver_details.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <optional>
+
+namespace db {
+
+namespace {
+
+// How an engine names one row of a table, so that an update changes that row and no other.
+struct RowIdentity {
+    QString select;  // expression on the table's qualifier "%1" giving the row's identity
+    QString where;   // condition on the identity's bound value
+    bool returning = false;  // the identity changes with every write: read it back with RETURNING
+};
+
+std::optional<RowIdentity> rowIdentityOf(const QSqlDatabase& database)
+{
+    QSqlDriver::DbmsType dbms = database.driver()->dbmsType();
+    if (dbms == QSqlDriver::SQLite)
+        return RowIdentity{QStringLiteral("%1.rowid"), QStringLiteral("rowid = ?"), false};
+    if (dbms == QSqlDriver::PostgreSQL)
+        return RowIdentity{QStringLiteral("CAST(%1.ctid AS text)"), QStringLiteral("ctid = CAST(? AS tid)"), true};
+    if (dbms == QSqlDriver::Oracle)
+        return RowIdentity{QStringLiteral("ROWIDTOCHAR(%1.ROWID)"), QStringLiteral("ROWID = CHARTOROWID(?)"), false};
+    return std::nullopt;
+}
+
+// A query over one table, taken apart where the row identity goes in.
+struct SingleTableQuery {
+    QString selectList;
+    QString table;
+    QString qualifier;  // the alias, else the table
+    QString fromOn;     // " FROM ..." to the end
+};
+
+std::optional<SingleTableQuery> parseSingleTable(const QString& sql)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*SELECT\\s+(?<list>.+?)\\s+(?<from>FROM\\s+(?<table>[A-Za-z_][\\w$#]*(?:\\.[A-Za-z_][\\w$#]*)?)"
+                       "(?:\\s+(?:AS\\s+)?(?!(?:WHERE|ORDER|GROUP|HAVING|UNION|JOIN|INNER|LEFT|RIGHT|FULL|CROSS|"
+                       "NATURAL|LIMIT|FOR)\\b)(?<alias>[A-Za-z_]\\w*))?(?:\\s+(?:WHERE|ORDER)\\b.*)?)\\s*;?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression manyRows(
+        QStringLiteral("\\b(?:DISTINCT|GROUP\\s+BY|UNION|INTERSECT|EXCEPT|MINUS|JOIN)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = shape.match(sql);
+    if (!match.hasMatch() || manyRows.match(sql).hasMatch())
+        return std::nullopt;
+    SingleTableQuery query;
+    query.selectList = match.captured(u"list").trimmed();
+    query.table = match.captured(u"table");
+    query.qualifier = match.hasCaptured(u"alias") ? match.captured(u"alias") : query.table;
+    query.fromOn = match.captured(u"from");
+    return query;
+}
+
+Failure closedFailure()
+{
+    return Failure(LayerError::ObjectClosed, QStringLiteral("Retratix"),
+                   QStringLiteral("No se permite la operación si el objeto está cerrado."));
+}
+
+Failure noCurrentRecord()
+{
+    return Failure(LayerError::NoCurrentRecord, QStringLiteral("Retratix"),
+                   QStringLiteral("BOF o EOF es True, o el registro actual se eliminó. La operación solicitada "
+                                  "requiere un registro actual."));
+}
+
+Failure typeMismatch(const QString& driver, const QString& column)
+{
+    return Failure(RuntimeError::TypeMismatch, driver,
+                   RuntimeError::description(RuntimeError::TypeMismatch) + QStringLiteral(" (") + column +
+                       QLatin1Char(')'));
+}
+
+bool isIntegral(int type)
+{
+    switch (type) {
+    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
+    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Long: case QMetaType::ULong:
+    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar:
+        return true;
+    default: return false;
+    }
+}
+
+// The value as the column's type, so that every engine gets it bound right (a STRICT SQLite table
+// takes no text in a number column; PostgreSQL takes no text parameter for an integer).
+QVariant toColumnType(const QVariant& value, const QSqlField& field, const QString& driver)
+{
+    const QString column = field.name();
+    const int target = field.metaType().id();
+    if (value.isNull() || !value.isValid())
+        return QVariant(field.metaType());
+    const int source = value.metaType().id();
+    if (isIntegral(target)) {
+        if (isIntegral(source) || source == QMetaType::Bool)
+            return QVariant(value.toLongLong());
+        if (source == QMetaType::Double || source == QMetaType::Float) {
+            const double number = value.toDouble();
+            if (number != static_cast<double>(static_cast<qlonglong>(number)))
+                throw typeMismatch(driver, column);
+            return QVariant(static_cast<qlonglong>(number));
+        }
+        if (source == QMetaType::QString) {
+            static const QRegularExpression whole(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+            const QString text = value.toString();
+            if (!whole.match(text).hasMatch())
+                throw typeMismatch(driver, column);
+            bool ok = false;
+            const qlonglong number = text.trimmed().toLongLong(&ok);
+            if (!ok)
+                throw RuntimeError::failure(RuntimeError::Overflow);
+            return QVariant(number);
+        }
+        throw typeMismatch(driver, column);
+    }
+    if (target == QMetaType::Double || target == QMetaType::Float) {
+        if (isIntegral(source) || source == QMetaType::Double || source == QMetaType::Float)
+            return QVariant(value.toDouble());
+        if (source == QMetaType::QString) {
+            bool ok = false;
+            const double number = QLocale::c().toDouble(value.toString().trimmed(), &ok);
+            if (!ok)
+                throw typeMismatch(driver, column);
+            return QVariant(number);
+        }
+        throw typeMismatch(driver, column);
+    }
+    if (target == QMetaType::QString) {
+        if (source == QMetaType::QByteArray)
+            throw typeMismatch(driver, column);  // bytes have no encoding to read them by
+        if (source == QMetaType::QDate)
+            return QVariant(value.toDate().toString(Qt::ISODate));
+        if (!value.canConvert<QString>())
+            throw typeMismatch(driver, column);
+        return QVariant(value.toString());
+    }
+    if (target == QMetaType::QByteArray) {
+        if (source != QMetaType::QByteArray)
+            throw typeMismatch(driver, column);
+        return value;
+    }
+    if (target == QMetaType::QDate) {
+        if (source == QMetaType::QDate)
+            return value;
+        if (source == QMetaType::QDateTime)
+            return QVariant(value.toDateTime().date());
+        const QDate date = source == QMetaType::QString ? QDate::fromString(value.toString().trimmed(), Qt::ISODate)
+                                                        : QDate();
+        if (!date.isValid())
+            throw typeMismatch(driver, column);
+        return QVariant(date);
+    }
+    return value;  // other column types: the driver converts
+}
+
+}  // namespace
+
+struct Recordset::Private {
+    enum class Edit { None, Adding, Editing };
+
+    Connection* connection = nullptr;
+    bool open = false;
+    bool readOnly = false;
+    QString table;                       // empty: the recordset cannot write
+    std::optional<RowIdentity> identity;  // empty: fetched rows cannot be changed
+    QSqlRecord header;                   // the query's columns, without the row identity
+    QList<QSqlRecord> rows;
+    QList<QVariant> rowIds;
+    qsizetype current = 0;
+    Edit edit = Edit::None;
+    QSqlRecord editRow;
+    QList<int> assigned;  // columns in order of assignment
+
+    QString driver() const { return connection ? connection->driverName() : QString(); }
+
+    // Runs the text and reads every row; the query is finished before this returns.
+    std::optional<Failure> fetch(const QString& sql, bool withIdentity)
+    {
+        QSqlDatabase& database = connection->database();
+        QSqlQuery once;
+        QSqlQuery* query = &once;
+        if (connection->seenBefore(sql)) {
+            try {
+                query = &connection->preparedQuery(sql);
+            } catch (const Failure& failure) {
+                return failure;
+            }
+            if (!query->exec()) {
+                const Failure failure = failureFromSqlError(detail::queryError(*query, database), driver());
+                query->finish();
+                return failure;
+            }
+        } else {
+            once = QSqlQuery(database);
+            once.setForwardOnly(true);
+            if (!once.exec(sql))
+                return failureFromSqlError(detail::queryError(once, database), driver());
+        }
+        QSqlRecord columns = query->record();
+        QList<QSqlRecord> fetched;
+        QList<QVariant> ids;
+        while (query->next()) {
+            QSqlRecord row = query->record();
+            if (withIdentity) {
+                ids.append(row.value(0));
+                row.remove(0);
+            }
+            fetched.append(row);
+        }
+        const QSqlError error = query->lastError();
+        query->finish();
+        if (error.isValid())
+            return failureFromSqlError(error, driver());
+        if (withIdentity)
+            columns.remove(0);
+        header = columns;
+        rows = fetched;
+        rowIds = ids;
+        return std::nullopt;
+    }
+
+    bool hasCurrentRow() const { return current >= 0 && current < rows.size(); }
+
+    void beginEdit()
+    {
+        if (edit != Edit::None)
+            return;
+        if (!hasCurrentRow())
+            throw noCurrentRecord();
+        edit = Edit::Editing;
+        editRow = rows.at(current);
+        assigned.clear();
+    }
+
+    Failure notUpdatable(const QString& why) const
+    {
+        return Failure(LayerError::NotUpdatable, driver(),
+                       QStringLiteral("El conjunto de registros no admite actualizaciones: ") + why);
+    }
+
+    QSqlQuery& runWrite(const QString& sql, const QVariantList& values)
+    {
+        QSqlQuery& query = connection->preparedQuery(sql);
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values.at(i));
+        if (!query.exec()) {
+            const Failure failure = failureFromSqlError(detail::queryError(query, connection->database()), driver());
+            query.finish();
+            throw failure;
+        }
+        return query;
+    }
+
+    // A RETURNING query's new identity, when it returned exactly one row.
+    static std::optional<QVariant> returnedIdentity(QSqlQuery& query)
+    {
+        std::optional<QVariant> id;
+        int count = 0;
+        while (query.next()) {
+            id = query.value(0);
+            ++count;
+        }
+        query.finish();
+        return count == 1 ? id : std::nullopt;
+    }
+
+    void insertRow()
+    {
+        QStringList names;
+        QStringList marks;
+        QVariantList values;
+        for (int column : std::as_const(assigned)) {
+            names.append(header.fieldName(column));
+            marks.append(QStringLiteral("?"));
+            values.append(editRow.value(column));
+        }
+        QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                                      : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                            .arg(table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+        const bool returning = identity && identity->returning;
+        if (returning)
+            sql += QStringLiteral(" RETURNING ") + identity->select.arg(table);
+        QSqlQuery& query = runWrite(sql, values);
+        QVariant id;
+        if (returning)
+            id = returnedIdentity(query).value_or(QVariant());
+        else if (identity && connection->driverName() == QLatin1String("QSQLITE"))
+            id = query.lastInsertId();
+        query.finish();
+        rows.append(editRow);
+        rowIds.append(id);
+        current = rows.size() - 1;
+    }
+
+    void updateRow()
+    {
+        if (!identity)
+            throw notUpdatable(QStringLiteral("el motor no identifica sus filas"));
+        const QVariant id = current < rowIds.size() ? rowIds.at(current) : QVariant();
+        if (!id.isValid() || id.isNull())
+            throw Failure(LayerError::RowNotLocated, driver(),
+                          QStringLiteral("No se encuentra la fila para actualizar."));
+        QStringList sets;
+        QVariantList values;
+        for (int column : std::as_const(assigned)) {
+            sets.append(header.fieldName(column) + QStringLiteral(" = ?"));
+            values.append(editRow.value(column));
+        }
+        values.append(id);
+        QString sql =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), identity->where);
+        if (identity->returning)
+            sql += QStringLiteral(" RETURNING ") + identity->select.arg(table);
+        QSqlQuery& query = runWrite(sql, values);
+        bool located = false;
+        if (identity->returning) {
+            const std::optional<QVariant> newId = returnedIdentity(query);
+            located = newId.has_value();
+            if (located)
+                rowIds[current] = *newId;
+        } else {
+            located = query.numRowsAffected() == 1;
+            query.finish();
+        }
+        if (!located)
+            throw Failure(LayerError::RowNotLocated, driver(),
+                          QStringLiteral("No se encuentra la fila para actualizar: se cambió o se eliminó después "
+                                         "de leerla."));
+        rows[current] = editRow;
+    }
+};
+
+Recordset::Recordset() : d(std::make_unique<Private>()) {}
+
+Recordset::~Recordset() = default;
+
+void Recordset::open(const QString& sql, Connection& connection, int32_t, int32_t lockType, int32_t)
+{
+    close();
+    if (connection.state() != Connection::StateOpen)
+        throw Failure(LayerError::NoConnection, QStringLiteral("Retratix"),
+                      QStringLiteral("La conexión no se puede usar: está cerrada."));
+    d->connection = &connection;
+    d->readOnly = lockType == 1;  // adLockReadOnly
+    const std::optional<SingleTableQuery> single = parseSingleTable(sql);
+    const std::optional<RowIdentity> identity = rowIdentityOf(connection.database());
+    if (single && identity) {
+        const QString list = single->selectList == QLatin1String("*") ? single->qualifier + QStringLiteral(".*")
+                                                                        : single->selectList;
+        const QString withIdentity = QStringLiteral("SELECT ") + identity->select.arg(single->qualifier) +
+                                     QStringLiteral(" AS RTX_ROW_IDENTITY, ") + list + QLatin1Char(' ') +
+                                     single->fromOn;
+        // A query this shape does not fit (a view, an aggregate) runs as written, without identity.
+        if (!d->fetch(withIdentity, true)) {
+            d->table = single->table;
+            d->identity = identity;
+            d->open = true;
+            return;
+        }
+    }
+    if (const std::optional<Failure> failure = d->fetch(sql, false))
+        throw *failure;
+    if (single)
+        d->table = single->table;  // rows can be added, fetched rows not changed
+    d->open = true;
+}
+
+bool Recordset::bof() const
+{
+    if (!d->open)
+        throw closedFailure();
+    return d->rows.isEmpty() || d->current < 0;
+}
+
+bool Recordset::eof() const
+{
+    if (!d->open)
+        throw closedFailure();
+    return d->rows.isEmpty() || d->current >= d->rows.size();
+}
+
+void Recordset::moveNext()
+{
+    if (!d->open)
+        throw closedFailure();
+    if (d->edit != Private::Edit::None)
+        update();
+    if (d->current >= d->rows.size())
+        throw noCurrentRecord();
+    ++d->current;
+}
+
+int32_t Recordset::recordCount() const
+{
+    if (!d->open)
+        throw closedFailure();
+    return static_cast<int32_t>(d->rows.size());
+}
+
+QVariant Recordset::fields(const QString& name) const
+{
+    if (!d->open)
+        throw closedFailure();
+    const int column = d->header.indexOf(name);
+    if (column < 0)
+        throw Failure(LayerError::ItemNotFound, d->driver(),
+                      QStringLiteral("No se encontró el elemento en la colección: ") + name);
+    if (d->edit != Private::Edit::None)
+        return d->editRow.value(column);
+    if (!d->hasCurrentRow())
+        throw noCurrentRecord();
+    return d->rows.at(d->current).value(column);
+}
+
+void Recordset::addNew()
+{
+    if (!d->open)
+        throw closedFailure();
+    if (d->table.isEmpty() || d->readOnly)
+        throw d->notUpdatable(QStringLiteral("la consulta no lee una sola tabla o es de solo lectura"));
+    if (d->edit != Private::Edit::None)
+        update();
+    d->edit = Private::Edit::Adding;
+    d->editRow = d->header;
+    d->editRow.clearValues();
+    d->assigned.clear();
+}
+
+void Recordset::setCollect(const QString& name, const QVariant& value)
+{
+    if (!d->open)
+        throw closedFailure();
+    const int column = d->header.indexOf(name);
+    if (column < 0)
+        throw Failure(LayerError::ItemNotFound, d->driver(),
+                      QStringLiteral("No se encontró el elemento en la colección: ") + name);
+    if (d->table.isEmpty() || d->readOnly)
+        throw d->notUpdatable(QStringLiteral("la consulta no lee una sola tabla o es de solo lectura"));
+    d->beginEdit();
+    d->editRow.setValue(column, toColumnType(value, d->header.field(column), d->driver()));
+    if (!d->assigned.contains(column))
+        d->assigned.append(column);
+}
+
+void Recordset::update()
+{
+    if (!d->open)
+        throw closedFailure();
+    if (d->edit == Private::Edit::None)
+        return;
+    if (d->edit == Private::Edit::Adding)
+        d->insertRow();
+    else if (!d->assigned.isEmpty())
+        d->updateRow();
+    d->edit = Private::Edit::None;
+    d->assigned.clear();
+}
+
+void Recordset::close()
+{
+    // Pending assignments are dropped, as when a recordset is released without update().
+    d = std::make_unique<Private>();
+}
+
+void Command::execute(int32_t options)
+{
+    if (!m_connection)
+        throw Failure(LayerError::NoConnection, QStringLiteral("Retratix"),
+                      QStringLiteral("El comando no tiene una conexión activa."));
+    m_connection->execute(m_text, options);
+}
+
+}  // namespace db

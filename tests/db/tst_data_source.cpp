@@ -1,0 +1,245 @@
+// How a connection string and its data source reach an engine, how opens fail, and how engine
+// errors become the program's failure numbers.
+
+#include "engines.h"
+
+#include "common/platform.h"
+#include "db/connection.h"
+#include "db/data_source.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class FolderPlatform final : public Platform {
+public:
+    explicit FolderPlatform(QString folder) : m_folder(std::move(folder)) {}
+    QString programFolder() const override { return m_folder; }
+
+private:
+    QString m_folder;
+};
+
+}  // namespace
+
+class DataSourceTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { Platform::install(&m_platform); }
+    void cleanup() { Platform::install(nullptr); }
+
+    void connectionStringValues_data()
+    {
+        QTest::addColumn<QString>("connectionString");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        const QString program = programConnectionString(QStringLiteral("sqlite:datos/retratix.db")) + QString(100, QLatin1Char(' '));
+        QTest::newRow("data source padded to 200") << program << QStringLiteral("Data Source") << QStringLiteral("sqlite:datos/retratix.db");
+        QTest::newRow("user, other case") << program << QStringLiteral("user id") << QStringLiteral("regusr1");
+        QTest::newRow("password") << program << QStringLiteral("PASSWORD") << QStringLiteral("3k9tWqRm");
+        QTest::newRow("blanks around key and value") << QStringLiteral(" Data Source = ORCL ;") << QStringLiteral("Data Source")
+                                                     << QStringLiteral("ORCL");
+        QTest::newRow("quoted value") << QStringLiteral("Password=\" a b \"") << QStringLiteral("Password") << QStringLiteral(" a b ");
+        QTest::newRow("absent key") << program << QStringLiteral("Initial Catalog") << QString();
+    }
+    void connectionStringValues()
+    {
+        QFETCH(QString, connectionString);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QCOMPARE(db::connectionStringValue(connectionString, key), value);
+    }
+
+    void dataSourcesNameEngines_data()
+    {
+        QTest::addColumn<QString>("dataSource");
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("where");  // path, host:port/database, or service
+        QTest::newRow("relative SQLite path") << QStringLiteral("sqlite:datos/retratix.db") << int(db::Engine::SQLite)
+                                              << QStringLiteral("/programa/datos/retratix.db");
+        QTest::newRow("absolute SQLite path, blanks around") << QStringLiteral("  sqlite:/srv/r.db  ") << int(db::Engine::SQLite)
+                                                             << QStringLiteral("/srv/r.db");
+        QTest::newRow("scheme in capitals") << QStringLiteral("SQLITE:r.db") << int(db::Engine::SQLite)
+                                            << QStringLiteral("/programa/r.db");
+        QTest::newRow("PostgreSQL with port") << QStringLiteral("postgresql://db.local:5433/polidex")
+                                              << int(db::Engine::PostgreSQL) << QStringLiteral("db.local:5433/polidex");
+        QTest::newRow("PostgreSQL default port") << QStringLiteral("postgresql://127.0.0.1/polidex")
+                                                 << int(db::Engine::PostgreSQL) << QStringLiteral("127.0.0.1:5432/polidex");
+        QTest::newRow("ODBC") << QStringLiteral("odbc: Polidex ") << int(db::Engine::Odbc) << QStringLiteral("Polidex");
+        QTest::newRow("Oracle service") << QStringLiteral(" ORCL ") << int(db::Engine::OracleService) << QStringLiteral("ORCL");
+        QTest::newRow("Oracle easy connect") << QStringLiteral("dbhost:1521/ORCL") << int(db::Engine::OracleService)
+                                             << QStringLiteral("dbhost:1521/ORCL");
+    }
+    void dataSourcesNameEngines()
+    {
+        QFETCH(QString, dataSource);
+        QFETCH(int, engine);
+        QFETCH(QString, where);
+        const db::DataSource source = db::parseDataSource(dataSource);
+        QCOMPARE(int(source.engine), engine);
+        switch (source.engine) {
+        case db::Engine::SQLite:
+            if (where.startsWith(QLatin1String("/programa/")))
+                where.replace(0, 9, m_folder.path());
+            QCOMPARE(source.path, where);
+            break;
+        case db::Engine::PostgreSQL:
+            QCOMPARE(QStringLiteral("%1:%2/%3").arg(source.host).arg(source.port).arg(source.database), where);
+            break;
+        default: QCOMPARE(source.database, where); break;
+        }
+    }
+
+    void malformedDataSourcesFail_data()
+    {
+        QTest::addColumn<QString>("dataSource");
+        QTest::newRow("blanks only") << QStringLiteral("   ");
+        QTest::newRow("SQLite without path") << QStringLiteral("sqlite:");
+        QTest::newRow("PostgreSQL without database") << QStringLiteral("postgresql://127.0.0.1:5432");
+        QTest::newRow("PostgreSQL without host") << QStringLiteral("postgresql:///polidex");
+        QTest::newRow("ODBC without name") << QStringLiteral("odbc: ");
+    }
+    void malformedDataSourcesFail()
+    {
+        QFETCH(QString, dataSource);
+        QVERIFY_THROWS_EXCEPTION(Failure, db::parseDataSource(dataSource));
+    }
+
+    // Every failed open leaves the connection closed, which start-up reports as "no connection".
+    void opensThatFail_data()
+    {
+        QTest::addColumn<QString>("dataSource");
+        QTest::newRow("SQLite folder missing") << QStringLiteral("sqlite:no_such_folder/retratix.db");
+        QTest::newRow("SQLite file missing") << QStringLiteral("sqlite:missing.db");
+        QTest::newRow("unknown ODBC data source") << QStringLiteral("odbc:no_such_dsn_retratix");
+        QTest::newRow("unknown service name") << QStringLiteral("NO_SUCH_SERVICE");
+        QTest::newRow("unknown scheme") << QStringLiteral("mysql://127.0.0.1/polidex");
+    }
+    void opensThatFail()
+    {
+        QFETCH(QString, dataSource);
+        db::Connection connection;
+        connection.setConnectionTimeout(2);
+        try {
+            connection.open(programConnectionString(dataSource));
+            QFAIL("opened");
+        } catch (const Failure& failure) {
+            QVERIFY(!failure.description.isEmpty());
+        }
+        QCOMPARE(connection.state(), int(db::Connection::StateClosed));
+        QVERIFY(!QFileInfo::exists(m_folder.filePath(QStringLiteral("missing.db"))));  // nothing was created
+        QVERIFY(!QFileInfo::exists(m_folder.filePath(QStringLiteral("no_such_folder"))));
+    }
+
+    void sqliteOpensRelativeToTheProgramFolder()
+    {
+        db::createSqliteFile(m_folder.filePath(QStringLiteral("retratix.db")));
+        db::Connection connection;
+        connection.setConnectionString(programConnectionString(QStringLiteral(" sqlite:retratix.db ")) + QString(100, QLatin1Char(' ')));
+        connection.open(QString());
+        QCOMPARE(connection.state(), int(db::Connection::StateOpen));
+        QCOMPARE(connection.driverName(), QStringLiteral("QSQLITE"));
+        // The lock time-out statement of start-up is refused, and the connection stays usable.
+        QVERIFY_THROWS_EXCEPTION(Failure, connection.execute(QStringLiteral("SET LOCK_TIMEOUT 0")));
+        connection.execute(QStringLiteral("CREATE TABLE T (A INTEGER)"));
+        QCOMPARE(connection.state(), int(db::Connection::StateOpen));
+    }
+
+    // A server that takes the connection and never answers: the open gives up after the time-out.
+    void unansweringServerFailsWithinTheTimeout_data()
+    {
+        QTest::addColumn<QString>("dataSourceTemplate");  // %1: the port
+        QTest::newRow("PostgreSQL") << QStringLiteral("postgresql://127.0.0.1:%1/retratix");
+        const QString driver = qEnvironmentVariable("RETRATIX_ODBC_DRIVER");
+        if (!driver.isEmpty())
+            QTest::newRow("ODBC") << QStringLiteral("odbc:DRIVER=") + driver +
+                                         QStringLiteral(";SERVER=127.0.0.1;PORT=%1;DATABASE=retratix");
+    }
+    void unansweringServerFailsWithinTheTimeout()
+    {
+        QFETCH(QString, dataSourceTemplate);
+        QTcpServer silent;  // the kernel accepts; nobody ever answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        db::Connection connection;
+        connection.setConnectionTimeout(2);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY_THROWS_EXCEPTION(Failure, connection.open(programConnectionString(dataSourceTemplate.arg(silent.serverPort()))));
+        QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(connection.state(), int(db::Connection::StateClosed));
+    }
+
+    void serverAccountComesFromTheConnectionString()
+    {
+        const QString pg = qEnvironmentVariable("RETRATIX_PG_DATASOURCE");
+        if (pg.isEmpty())
+            QSKIP("RETRATIX_PG_DATASOURCE not set");
+        db::Connection connection;
+        connection.open(programConnectionString(pg + QStringLiteral("   ")));
+        QCOMPARE(connection.driverName(), QStringLiteral("QPSQL"));
+        db::Connection wrongPassword;
+        QVERIFY_THROWS_EXCEPTION(Failure, wrongPassword.open(QStringLiteral("User ID=regusr1;Password=wrong;Data Source=") + pg));
+        QCOMPARE(wrongPassword.state(), int(db::Connection::StateClosed));
+    }
+
+    void failureNumbersFromEngineErrors_data()
+    {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("number");
+        const int integrity = ProviderError::IntegrityViolation;
+        const int statement = ProviderError::StatementError;
+        const int duplicate = ProviderError::DuplicateTable;
+        const int permission = ProviderError::PermissionDenied;
+        const int unspecified = ProviderError::Unspecified;
+        const int lock = ProviderError::AbortLimitReached;
+        auto row = [](const char* name, const char* driver, const char* code, const char* message, int number) {
+            QTest::newRow(name) << QString::fromLatin1(driver) << QString::fromLatin1(code)
+                                << QString::fromLatin1(message) << number;
+        };
+        row("SQLite unique", "QSQLITE", "2067", "UNIQUE constraint failed: T.A", integrity);
+        row("SQLite constraint, primary code", "QSQLITE", "19", "constraint failed", integrity);
+        row("SQLite STRICT type", "QSQLITE", "3091", "cannot store TEXT value in INTEGER column", int(db::LayerError::ConversionFailed));
+        row("SQLite syntax", "QSQLITE", "1", "near \"SELEC\": syntax error", statement);
+        row("SQLite table exists", "QSQLITE", "1", "table T already exists", duplicate);
+        row("SQLite busy", "QSQLITE", "5", "database is locked", unspecified);
+        row("SQLite read-only", "QSQLITE", "8", "attempt to write a readonly database", permission);
+        row("PostgreSQL foreign key", "QPSQL", "23503", "violates foreign key", integrity);
+        row("PostgreSQL privilege", "QPSQL", "42501", "permission denied for table t", permission);
+        row("PostgreSQL table exists", "QPSQL", "42P07", "relation \"t\" already exists", duplicate);
+        row("PostgreSQL lock not available", "QPSQL", "55P03", "could not obtain lock", lock);
+        row("PostgreSQL connection lost", "QPSQL", "", "server closed the connection", unspecified);
+        row("ODBC integrity state", "QODBC", "23000", "[Oracle][ODBC]ORA-02291: parent key", integrity);
+        row("ODBC Oracle privilege in a broad state", "QODBC", "42000", "ORA-01031: insufficient privileges", permission);
+        row("ODBC table exists", "QODBC", "42S01", "Base table exists", duplicate);
+        row("ODBC time-out", "QODBC", "HYT00", "Timeout expired", lock);
+        row("Oracle driver unique", "QOCI", "1", "ORA-00001: unique constraint", integrity);
+        row("Oracle driver name in use", "QOCI", "955", "ORA-00955: name is already used", duplicate);
+    }
+    void failureNumbersFromEngineErrors()
+    {
+        QFETCH(QString, driver);
+        QFETCH(QString, code);
+        QFETCH(QString, message);
+        QFETCH(int, number);
+        const Failure failure =
+            db::failureFromSqlError(QSqlError(QStringLiteral("driver text"), message, QSqlError::StatementError, code), driver);
+        QCOMPARE(failure.number, number);
+        QCOMPARE(failure.source, driver);
+        QCOMPARE(failure.description, message);
+    }
+
+private:
+    QTemporaryDir m_folder;
+    FolderPlatform m_platform{m_folder.path()};
+};
+
+QTEST_GUILESS_MAIN(DataSourceTest)
+#include "tst_data_source.moc"

@@ -1,0 +1,587 @@
+// Recordsets, commands and streams on SQLite, PostgreSQL and PostgreSQL through ODBC, with the
+// program's own tables and statements.
+
+#include "engines.h"
+
+#include "db/recordset.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlDriver>
+#include <QSqlQuery>
+#include <QTest>
+
+using db::Recordset;
+
+namespace {
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20170529);
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator.bounded(256));
+    bytes[0] = '\0';  // a photo may hold any byte, NUL included
+    return bytes;
+}
+
+// The program's photo insert, as the member photo store writes it.
+void insertPhoto(db::Connection& connection, const QString& code, const QString& installation, const QString& fileName,
+                 const QByteArray& photo)
+{
+    Recordset rs;
+    rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = -1"), connection);
+    rs.addNew();
+    rs.setCollect(QStringLiteral("Codigo"), code);
+    rs.setCollect(QStringLiteral("Codinstalacion"), installation);
+    rs.setCollect(QStringLiteral("filename"), fileName);
+    rs.setCollect(QStringLiteral("filesize"), static_cast<int32_t>(photo.size()));
+    rs.setCollect(QStringLiteral("foto"), photo);
+    rs.update();
+    rs.close();
+}
+
+// The program's log row.
+void writeLogRow(db::Connection& connection, const QString& runUser, const QString& fileName, const QString& subio,
+                 const QString& motivo)
+{
+    Recordset rs;
+    rs.open(QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS WHERE CODINSTALACION=-1"), connection);
+    rs.addNew();
+    rs.setCollect(QStringLiteral("nombre_foto"), fileName);
+    rs.setCollect(QStringLiteral("subio"), subio);
+    rs.setCollect(QStringLiteral("usuario"), runUser);
+    rs.setCollect(QStringLiteral("motivo"), motivo);
+    rs.update();
+}
+
+int countRows(db::Connection& connection, const QString& sql)
+{
+    Recordset rs;
+    rs.open(sql, connection);
+    return rs.recordCount();
+}
+
+void addEngineRows()
+{
+    QTest::addColumn<QString>("engine");
+    for (const QString& engine : TestEngines::names())
+        QTest::newRow(qPrintable(engine)) << engine;
+}
+
+}  // namespace
+
+class RecordsetTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_engines.setUp();
+        QVERIFY2(m_engines.m_failed.isEmpty(), qPrintable(m_engines.m_failed.join(QLatin1Char('\n'))));
+    }
+    void init() { m_engines.clearTables(); }
+
+    void everyColumnRoundTrips_data() { addEngineRows(); }
+    void everyColumnRoundTrips()
+    {
+        ENGINE_CONNECTION(connection);
+        const QByteArray photo = randomBytes(2048);
+        insertPhoto(*connection, QStringLiteral("123"), QStringLiteral("2"), QStringLiteral("123.jpg"), photo);
+        writeLogRow(*connection, QStringLiteral("4711"), QStringLiteral("123.jpg"), QStringLiteral("S"),
+                    QStringLiteral("Foto Insertada"));
+        connection->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (2, 'Piscina')"));
+
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = 2 AND CODIGO = 123"), *connection);
+        QVERIFY(!rs.bof() && !rs.eof());
+        QCOMPARE(rs.fields(QStringLiteral("CODIGO")).toInt(), 123);
+        QCOMPARE(rs.fields(QStringLiteral("codinstalacion")).toInt(), 2);
+        QCOMPARE(rs.fields(QStringLiteral("FileName")).toString(), QStringLiteral("123.jpg"));
+        QCOMPARE(rs.fields(QStringLiteral("FILESIZE")).toInt(), 2048);
+        QCOMPARE(rs.fields(QStringLiteral("FOTO")).toByteArray(), photo);
+
+        rs.open(QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS WHERE USUARIO = '4711'"), *connection);
+        QCOMPARE(rs.recordCount(), 1);
+        QCOMPARE(rs.fields(QStringLiteral("CODINSTALACION")).toInt(), 0);  // the column's default
+        QCOMPARE(rs.fields(QStringLiteral("USUARIO")).toString(), QStringLiteral("4711"));
+        QCOMPARE(rs.fields(QStringLiteral("NOMBRE_FOTO")).toString(), QStringLiteral("123.jpg"));
+        QCOMPARE(rs.fields(QStringLiteral("SUBIO")).toString(), QStringLiteral("S"));
+        QCOMPARE(rs.fields(QStringLiteral("MOTIVO")).toString(), QStringLiteral("Foto Insertada"));
+
+        rs.open(QStringLiteral("SELECT NOMBRE FROM INSTALACIONES WHERE CODINSTALACION=2"), *connection);
+        QCOMPARE(rs.fields(QStringLiteral("NOMBRE")).toString(), QStringLiteral("Piscina"));
+    }
+
+    void emptyResultIsBofAndEof_data() { addEngineRows(); }
+    void emptyResultIsBofAndEof()
+    {
+        ENGINE_CONNECTION(connection);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT CODIGO FROM ABONADOS WHERE CODINSTALACION=2 AND CODIGO = 7"), *connection);
+        QVERIFY(rs.bof());
+        QVERIFY(rs.eof());
+        connection->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO, NOMBRE) VALUES (2, 7, 'Ana')"));
+        rs.open(QStringLiteral("SELECT CODIGO FROM ABONADOS WHERE CODINSTALACION=2 AND CODIGO = 7"), *connection);
+        QVERIFY(!rs.bof() && !rs.eof());
+    }
+
+    // The store changes "the first row that the pair selects": never the others.
+    void updateChangesOnlyTheCurrentRow_data() { addEngineRows(); }
+    void updateChangesOnlyTheCurrentRow()
+    {
+        ENGINE_CONNECTION(connection);
+        for (int i = 0; i < 2; ++i)
+            connection->execute(QStringLiteral("INSERT INTO DUPLICADOS (CODIGO, NOMBRE) VALUES (1, 'igual')"));
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM DUPLICADOS WHERE CODIGO = 1"), *connection);
+        QCOMPARE(rs.recordCount(), 2);
+        rs.setCollect(QStringLiteral("nombre"), QStringLiteral("primera"));
+        rs.update();
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'primera'")), 1);
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'igual'")), 1);
+
+        // The same row again (PostgreSQL moves a row on every update).
+        rs.setCollect(QStringLiteral("nombre"), QStringLiteral("otra vez"));
+        rs.update();
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'otra vez'")), 1);
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'igual'")), 1);
+
+        // The second row, after moving to it.
+        rs.moveNext();
+        rs.setCollect(QStringLiteral("nombre"), QStringLiteral("segunda"));
+        rs.update();
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'igual'")), 0);
+    }
+
+    void updateOfPhotoKeepsItsCode_data() { addEngineRows(); }
+    void updateOfPhotoKeepsItsCode()
+    {
+        ENGINE_CONNECTION(connection);
+        insertPhoto(*connection, QStringLiteral("7"), QStringLiteral("2"), QStringLiteral("7.jpg"), randomBytes(10));
+        insertPhoto(*connection, QStringLiteral("8"), QStringLiteral("2"), QStringLiteral("8.jpg"), randomBytes(10));
+        const QByteArray photo = randomBytes(500);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = 2 AND CODIGO = 7"), *connection);
+        rs.setCollect(QStringLiteral("Codinstalacion"), QStringLiteral("2"));
+        rs.setCollect(QStringLiteral("filename"), QStringLiteral("7.JPG"));
+        rs.setCollect(QStringLiteral("filesize"), static_cast<int32_t>(photo.size()));
+        rs.setCollect(QStringLiteral("foto"), photo);
+        rs.update();
+        rs.close();
+
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = 2 ORDER BY CODIGO"), *connection);
+        QCOMPARE(rs.fields(QStringLiteral("codigo")).toInt(), 7);
+        QCOMPARE(rs.fields(QStringLiteral("filename")).toString(), QStringLiteral("7.JPG"));
+        QCOMPARE(rs.fields(QStringLiteral("foto")).toByteArray(), photo);
+        rs.moveNext();
+        QCOMPARE(rs.fields(QStringLiteral("filename")).toString(), QStringLiteral("8.jpg"));
+    }
+
+    void assignmentWithoutCurrentRowFails_data() { addEngineRows(); }
+    void assignmentWithoutCurrentRowFails()
+    {
+        ENGINE_CONNECTION(connection);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = 2 AND CODIGO = 99"), *connection);
+        try {
+            rs.setCollect(QStringLiteral("filename"), QStringLiteral("99.jpg"));
+            QFAIL("an assignment without a current row was taken");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, db::LayerError::NoCurrentRecord);
+        }
+        QVERIFY_THROWS_EXCEPTION(Failure, rs.fields(QStringLiteral("filename")));
+        QVERIFY_THROWS_EXCEPTION(Failure, rs.setCollect(QStringLiteral("no_such_column"), 1));
+        rs.update();  // nothing assigned: nothing written
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM ABONADOSFOTOS")), 0);
+    }
+
+    // Values reach number columns converted; what does not convert is refused, never stored altered.
+    void valuesConvertToTheColumnType_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QVariant>("code");
+        QTest::addColumn<int>("stored");      // -1: refused
+        QTest::addColumn<int>("failureNumber");
+        for (const QString& engine : TestEngines::names()) {
+            auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", qPrintable(engine), name) << engine; };
+            row("text with leading zeros") << QVariant(QStringLiteral("007")) << 7 << 0;
+            row("text with blanks") << QVariant(QStringLiteral(" 2 ")) << 2 << 0;
+            row("integer") << QVariant(42) << 42 << 0;
+            row("whole double") << QVariant(5.0) << 5 << 0;
+            row("letters") << QVariant(QStringLiteral("12a")) << -1 << int(RuntimeError::TypeMismatch);
+            row("empty text") << QVariant(QString()) << -1 << int(RuntimeError::TypeMismatch);
+            row("fraction") << QVariant(2.5) << -1 << int(RuntimeError::TypeMismatch);
+            row("bytes") << QVariant(QByteArray("7")) << -1 << int(RuntimeError::TypeMismatch);
+            row("too many digits") << QVariant(QStringLiteral("99999999999999999999")) << -1
+                                   << int(RuntimeError::Overflow);
+        }
+    }
+    void valuesConvertToTheColumnType()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(QVariant, code);
+        QFETCH(int, stored);
+        QFETCH(int, failureNumber);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOS WHERE CODINSTALACION=-1"), *connection);
+        rs.addNew();
+        rs.setCollect(QStringLiteral("Codinstalacion"), QStringLiteral("2"));
+        try {
+            rs.setCollect(QStringLiteral("Codigo"), code);
+            rs.update();
+            QVERIFY2(stored >= 0, "a value that does not convert was taken");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, failureNumber);
+            QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM ABONADOS")), 0);
+            return;
+        }
+        // The member check compares with the bare number.
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT CODIGO FROM ABONADOS WHERE CODINSTALACION=2 AND CODIGO = ") +
+                                           QString::number(stored)),
+                 1);
+    }
+
+    void photoFileIsStoredWhole_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<int>("size");
+        for (const QString& engine : TestEngines::names()) {
+            QTest::addRow("%s: 149999 bytes", qPrintable(engine)) << engine << 149999;
+            QTest::addRow("%s: empty file", qPrintable(engine)) << engine << 0;
+        }
+    }
+    void photoFileIsStoredWhole()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(int, size);
+        const QByteArray photo = randomBytes(qMax(size, 1)).left(size);
+        const QString path = m_engines.folder() + QStringLiteral("/007.jpg");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(photo);
+        file.close();
+
+        db::Stream stream;
+        stream.setType(1);
+        stream.open(0, -1);
+        stream.loadFromFile(path);
+        QCOMPARE(stream.size(), size);
+        insertPhoto(*connection, QStringLiteral("007"), QStringLiteral("2"), QStringLiteral("007.jpg"), stream.read(-1));
+        stream.close();
+
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = 2 AND CODIGO = 7"), *connection);
+        QCOMPARE(rs.fields(QStringLiteral("filesize")).toInt(), size);
+        const QByteArray stored = rs.fields(QStringLiteral("foto")).toByteArray();
+        QCOMPARE(stored.size(), photo.size());
+        QVERIFY(stored == photo);
+    }
+
+    // The table refuses a photo whose size column does not match its bytes.
+    void photoWithWrongSizeIsRefused_data() { addEngineRows(); }
+    void photoWithWrongSizeIsRefused()
+    {
+        ENGINE_CONNECTION(connection);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = -1"), *connection);
+        rs.addNew();
+        rs.setCollect(QStringLiteral("Codigo"), QStringLiteral("1"));
+        rs.setCollect(QStringLiteral("Codinstalacion"), QStringLiteral("2"));
+        rs.setCollect(QStringLiteral("filesize"), 10);
+        rs.setCollect(QStringLiteral("foto"), QByteArray(9, 'x'));
+        try {
+            rs.update();
+            QFAIL("a photo shorter than its size was stored");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, ProviderError::IntegrityViolation);
+        }
+    }
+
+    void textKeepsQuotesAndAccents_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("fileName");
+        for (const QString& engine : TestEngines::names()) {
+            QTest::addRow("%s: quote and accents", qPrintable(engine)) << engine << QStringLiteral("O'Brien Muñoz Ñandú.jpg");
+            QTest::addRow("%s: backslash and percent", qPrintable(engine)) << engine << QStringLiteral("a\\b%_c?.jpg");
+        }
+    }
+    void textKeepsQuotesAndAccents()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(QString, fileName);
+        writeLogRow(*connection, QStringLiteral("5"), fileName, QStringLiteral("N"), QStringLiteral("Tamaño no permitido"));
+        QString literal = fileName;
+        literal.replace(QLatin1Char('\''), QStringLiteral("''"));
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '") + literal + QLatin1Char('\''),
+                *connection);
+        QCOMPARE(rs.recordCount(), 1);
+        QCOMPARE(rs.fields(QStringLiteral("nombre_foto")).toString(), fileName);
+        QCOMPARE(rs.fields(QStringLiteral("motivo")).toString(), QStringLiteral("Tamaño no permitido"));
+    }
+
+    // The run's identifier is written as text, deleted with a bare number, selected with a quoted one.
+    void logRowsOfOneRun_data() { addEngineRows(); }
+    void logRowsOfOneRun()
+    {
+        ENGINE_CONNECTION(connection);
+        writeLogRow(*connection, QStringLiteral("123"), QStringLiteral("1.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada"));
+        writeLogRow(*connection, QStringLiteral("123"), QStringLiteral("2.jpg"), QStringLiteral("N"), QStringLiteral("Abonado no existente"));
+        writeLogRow(*connection, QStringLiteral("1234"), QStringLiteral("3.jpg"), QStringLiteral("S"), QStringLiteral("Foto Actualizada"));
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT LOG_ABONADOSFOTOS.USUARIO FROM LOG_ABONADOSFOTOS "
+                                                       "LOG_ABONADOSFOTOS WHERE (LOG_ABONADOSFOTOS.USUARIO= '123' )")),
+                 2);
+        db::Command command;
+        command.setActiveConnection(*connection);
+        command.setCommandType(1);
+        command.setCommandText(QStringLiteral("DELETE FROM LOG_ABONADOSFOTOS WHERE USUARIO = 123"));
+        command.execute(-1);
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS")), 1);
+    }
+
+    void valuesBeyondTheColumnAreRefused_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("value");
+        for (const QString& engine : TestEngines::names()) {
+            QTest::addRow("%s: reason of 21 characters", qPrintable(engine))
+                << engine << QStringLiteral("motivo") << QStringLiteral("Tamaño no permitido!!");
+            QTest::addRow("%s: flag other than S or N", qPrintable(engine)) << engine << QStringLiteral("subio") << QStringLiteral("X");
+        }
+    }
+    void valuesBeyondTheColumnAreRefused()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(QString, column);
+        QFETCH(QString, value);
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS WHERE CODINSTALACION=-1"), *connection);
+        rs.addNew();
+        rs.setCollect(QStringLiteral("usuario"), QStringLiteral("9"));
+        rs.setCollect(column, value);
+        QVERIFY_THROWS_EXCEPTION(Failure, rs.update());
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS")), 0);
+    }
+
+    // The numbers that the common error report tells apart.
+    void engineErrorsCarryProviderNumbers_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("number");
+        for (const QString& engine : TestEngines::names()) {
+            QTest::addRow("%s: unique key", qPrintable(engine))
+                << engine << QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'otra')")
+                << int(ProviderError::IntegrityViolation);
+            QTest::addRow("%s: syntax", qPrintable(engine))
+                << engine << QStringLiteral("SELEC * FROM INSTALACIONES") << int(ProviderError::StatementError);
+            QTest::addRow("%s: lock time-out statement", qPrintable(engine))
+                << engine << QStringLiteral("SET LOCK_TIMEOUT 0") << int(ProviderError::StatementError);
+            QTest::addRow("%s: unknown table", qPrintable(engine))
+                << engine << QStringLiteral("DELETE FROM NO_EXISTE") << int(ProviderError::StatementError);
+            QTest::addRow("%s: existing table", qPrintable(engine))
+                << engine << QStringLiteral("CREATE TABLE INSTALACIONES (X INTEGER)") << int(ProviderError::DuplicateTable);
+        }
+    }
+    void engineErrorsCarryProviderNumbers()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(QString, sql);
+        QFETCH(int, number);
+        connection->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'una')"));
+        try {
+            connection->execute(sql);
+            QFAIL("the statement did not fail");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, number);
+            QCOMPARE(failure.source, connection->driverName());
+            QVERIFY(!failure.description.isEmpty());
+        }
+        // The connection works on after a failed statement.
+        QCOMPARE(connection->state(), int(db::Connection::StateOpen));
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM INSTALACIONES")), 1);
+    }
+
+    void duplicateInsertThroughRecordsetIsIntegrityViolation_data() { addEngineRows(); }
+    void duplicateInsertThroughRecordsetIsIntegrityViolation()
+    {
+        ENGINE_CONNECTION(connection);
+        insertPhoto(*connection, QStringLiteral("5"), QStringLiteral("2"), QStringLiteral("5.jpg"), randomBytes(3));
+        try {
+            insertPhoto(*connection, QStringLiteral("05"), QStringLiteral("2"), QStringLiteral("05.jpg"), randomBytes(3));
+            QFAIL("a second photo of one member was stored");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, ProviderError::IntegrityViolation);
+        }
+    }
+
+    // A date condition as the report's translation writes it runs on every engine.
+    void translatedDateConditionRuns_data() { addEngineRows(); }
+    void translatedDateConditionRuns()
+    {
+        ENGINE_CONNECTION(connection);
+        connection->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO, FECHA) VALUES (2, 11, '2017-05-29')"));
+        connection->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO, FECHA) VALUES (2, 12, '2017-05-30')"));
+        connection->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO, FECHA) VALUES (2, 13, '2018-01-01')"));
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT A.CODIGO FROM ABONADOS A WHERE (A.FECHA =  "
+                                                       "TO_DATE('2017/5/29', 'YYYY/MM/DD')   AND A.CODIGO > 10 )")),
+                 1);
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT A.CODIGO FROM ABONADOS A WHERE ( A.FECHA  BETWEEN  "
+                                                       "TO_DATE('2017/1/1', 'YYYY/MM/DD')  AND  TO_DATE('2017/12/31', "
+                                                       "'YYYY/MM/DD')   )ORDER BY A.CODIGO")),
+                 2);
+    }
+
+    void toDateOnSqlite_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QVariant>("expected");  // invalid: the call fails
+        QTest::newRow("one-digit month and day") << QStringLiteral("TO_DATE('2017/5/9', 'YYYY/MM/DD')")
+                                                 << QVariant(QStringLiteral("2017-05-09"));
+        QTest::newRow("two digits") << QStringLiteral("TO_DATE('2017/12/31', 'YYYY/MM/DD')")
+                                    << QVariant(QStringLiteral("2017-12-31"));
+        QTest::newRow("format in lower case") << QStringLiteral("to_date('2020/2/29', 'yyyy/mm/dd')")
+                                              << QVariant(QStringLiteral("2020-02-29"));
+        QTest::newRow("day first") << QStringLiteral("TO_DATE('29-05-2017', 'DD-MM-YYYY')")
+                                   << QVariant(QStringLiteral("2017-05-29"));
+        QTest::newRow("no such day") << QStringLiteral("TO_DATE('2017/2/30', 'YYYY/MM/DD')") << QVariant();
+        QTest::newRow("not a date") << QStringLiteral("TO_DATE('hoy', 'YYYY/MM/DD')") << QVariant();
+        QTest::newRow("trailing text") << QStringLiteral("TO_DATE('2017/5/29x', 'YYYY/MM/DD')") << QVariant();
+    }
+    void toDateOnSqlite()
+    {
+        QString reason;
+        db::Connection* connection = m_engines.connection(QStringLiteral("sqlite"), reason);
+        QVERIFY(connection);
+        QFETCH(QString, call);
+        QFETCH(QVariant, expected);
+        QSqlQuery query(connection->database());
+        const bool ran = query.exec(QStringLiteral("SELECT ") + call) && query.next();
+        QCOMPARE(ran, expected.isValid());
+        if (ran)
+            QCOMPARE(query.value(0), expected);
+    }
+
+    // Recordsets left open must not keep the write-ahead log from emptying.
+    void writeAheadLogStaysSmall()
+    {
+        QString reason;
+        db::Connection* connection = m_engines.connection(QStringLiteral("sqlite"), reason);
+        QVERIFY(connection);
+        const QString wal = connection->database().databaseName().section(QLatin1Char('?'), 0, 0) + QStringLiteral("-wal");
+        const QString walPath = QUrl(wal).toLocalFile();
+        const QByteArray photo = randomBytes(100000);
+        connection->makeCommittedDurable();  // what earlier tests left in the log
+        qint64 largest = 0;
+        Recordset kept;  // never closed during the loop
+        kept.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS"), *connection);
+        for (int i = 1; i <= 60; ++i) {
+            Recordset check;
+            check.open(QStringLiteral("SELECT CODIGO FROM ABONADOSFOTOS WHERE CODINSTALACION=2 AND CODIGO = ") +
+                           QString::number(i),
+                       *connection);
+            QVERIFY(check.eof());
+            insertPhoto(*connection, QString::number(i), QStringLiteral("2"), QString::number(i) + QStringLiteral(".jpg"),
+                        photo);
+            writeLogRow(*connection, QStringLiteral("77"), QString::number(i) + QStringLiteral(".jpg"), QStringLiteral("S"),
+                        QStringLiteral("Foto Insertada"));
+            if (i % 10 == 0) {
+                connection->makeCommittedDurable();
+                QCOMPARE(QFileInfo(walPath).size(), 0);  // emptied: nothing committed is left in the log
+            }
+            largest = qMax(largest, QFileInfo(walPath).size());
+        }
+        QVERIFY(QFileInfo::exists(walPath));
+        // Ten photos of 100 kB between checkpoints: about 1 MB of log at most.
+        QVERIFY2(largest < 3 * 1024 * 1024, qPrintable(QString::number(largest)));
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT CODIGO FROM ABONADOSFOTOS")), 60);
+    }
+
+    void makeCommittedDurableOnEveryEngine_data() { addEngineRows(); }
+    void makeCommittedDurableOnEveryEngine()
+    {
+        ENGINE_CONNECTION(connection);
+        writeLogRow(*connection, QStringLiteral("1"), QStringLiteral("1.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada"));
+        connection->makeCommittedDurable();
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS")), 1);
+    }
+
+    // A reader on a second connection keeps its snapshot open; the checkpoint must not claim success.
+    void durabilityIsNotClaimedWhileAnotherReaderBlocks()
+    {
+        QString reason;
+        db::Connection* connection = m_engines.connection(QStringLiteral("sqlite"), reason);
+        QVERIFY(connection);
+        const QString path = QUrl(connection->database().databaseName().section(QLatin1Char('?'), 0, 0)).toLocalFile();
+        writeLogRow(*connection, QStringLiteral("1"), QStringLiteral("1.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada"));
+        {
+            QSqlDatabase reader = db::openDataSource(QStringLiteral("reader"), QStringLiteral("sqlite:") + path, {}, {}, 15);
+            QSqlQuery query(reader);
+            QVERIFY(query.exec(QStringLiteral("PRAGMA busy_timeout=0")));
+            QVERIFY(query.exec(QStringLiteral("BEGIN")));
+            QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS")) && query.next());
+            writeLogRow(*connection, QStringLiteral("2"), QStringLiteral("2.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada"));
+            QSqlQuery busy(connection->database());
+            QVERIFY(busy.exec(QStringLiteral("PRAGMA busy_timeout=100")));
+            try {
+                connection->makeCommittedDurable();
+                QFAIL("durability claimed while a reader held the log");
+            } catch (const Failure& failure) {
+                QCOMPARE(failure.number, ProviderError::Unspecified);
+            }
+            QVERIFY(busy.exec(QStringLiteral("PRAGMA busy_timeout=5000")));
+            query.exec(QStringLiteral("COMMIT"));
+            query = QSqlQuery();
+            reader.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        connection->makeCommittedDurable();
+    }
+
+    void streamReadsTheWholeFile()
+    {
+        const QString path = m_engines.folder() + QStringLiteral("/trozos.bin");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("0123456789");
+        file.close();
+        db::Stream stream;
+        stream.open();
+        stream.loadFromFile(path);
+        QCOMPARE(stream.size(), 10);
+        QCOMPARE(stream.read(4), QByteArray("0123"));
+        QCOMPARE(stream.read(-1), QByteArray("456789"));
+        QCOMPARE(stream.read(-1), QByteArray());
+    }
+
+    void streamFailures_data()
+    {
+        QTest::addColumn<QString>("relativePath");
+        QTest::addColumn<int>("number");
+        QTest::newRow("missing file") << QStringLiteral("/no_such.jpg") << int(RuntimeError::FileNotFound);
+        QTest::newRow("missing folder") << QStringLiteral("/no_such_folder/1.jpg") << int(RuntimeError::PathNotFound);
+        QTest::newRow("a folder") << QString() << int(RuntimeError::PermissionDenied);
+    }
+    void streamFailures()
+    {
+        QFETCH(QString, relativePath);
+        QFETCH(int, number);
+        db::Stream stream;
+        stream.open();
+        try {
+            stream.loadFromFile(m_engines.folder() + relativePath);
+            QFAIL("loaded");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, number);
+        }
+    }
+
+private:
+    TestEngines m_engines;
+};
+
+QTEST_GUILESS_MAIN(RecordsetTest)
+#include "tst_recordset.moc"
