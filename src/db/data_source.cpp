@@ -254,16 +254,42 @@ DataSource parseDataSource(const QString& dataSource)
 
 QString connectionStringValue(const QString& connectionString, const QString& key)
 {
-    const QStringList parts = connectionString.split(QLatin1Char(';'));
-    for (const QString& part : parts) {
-        const qsizetype equals = part.indexOf(QLatin1Char('='));
-        if (equals < 0 || part.left(equals).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-            continue;
-        QString value = part.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
-            value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
-        return value;
+    // Key=Value pairs split at ";", except inside a value in quotes (a doubled quote stands for one).
+    const QString& text = connectionString;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const qsizetype equals = text.indexOf(QLatin1Char('='), at);
+        if (equals < 0)
+            break;
+        const QString name = text.mid(at, equals - at).trimmed();
+        qsizetype next = equals + 1;
+        while (next < text.size() && text.at(next) == QLatin1Char(' '))
+            ++next;
+        QString value;
+        if (next < text.size() && (text.at(next) == QLatin1Char('"') || text.at(next) == QLatin1Char('\''))) {
+            const QChar quote = text.at(next++);
+            while (next < text.size()) {
+                if (text.at(next) == quote) {
+                    if (next + 1 < text.size() && text.at(next + 1) == quote) {
+                        value += quote;
+                        next += 2;
+                        continue;
+                    }
+                    ++next;
+                    break;
+                }
+                value += text.at(next++);
+            }
+            const qsizetype end = text.indexOf(QLatin1Char(';'), next);
+            next = end < 0 ? text.size() : end + 1;
+        } else {
+            const qsizetype end = text.indexOf(QLatin1Char(';'), next);
+            value = text.mid(next, (end < 0 ? text.size() : end) - next).trimmed();
+            next = end < 0 ? text.size() : end + 1;
+        }
+        if (name.compare(key, Qt::CaseInsensitive) == 0)
+            return value;
+        at = next;
     }
     return {};
 }

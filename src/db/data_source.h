@@ -42,7 +42,8 @@ struct DataSource {
 DataSource parseDataSource(const QString& dataSource);
 
 // The value of one key of an OLE DB style connection string ("Key=Value;Key=Value"): keys without
-// regard to case, values trimmed of blanks, a value in double or single quotes taken as written.
+// regard to case, values trimmed of blanks; a value in double or single quotes is taken as written,
+// ";" included (Data Source="odbc:DRIVER=...;Servername=..."), a doubled quote standing for one.
 // Empty when the key is absent.
 QString connectionStringValue(const QString& connectionString, const QString& key);
 

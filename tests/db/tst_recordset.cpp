@@ -154,6 +154,24 @@ private slots:
         QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'igual'")), 0);
     }
 
+    void addedRowCanBeChangedAfterItsInsert_data() { addEngineRows(); }
+    void addedRowCanBeChangedAfterItsInsert()
+    {
+        ENGINE_CONNECTION(connection);
+        connection->execute(QStringLiteral("INSERT INTO DUPLICADOS (CODIGO, NOMBRE) VALUES (3, 'nueva')"));
+        Recordset rs;
+        rs.open(QStringLiteral("SELECT * FROM DUPLICADOS WHERE CODIGO = -1"), *connection);
+        rs.addNew();
+        rs.setCollect(QStringLiteral("codigo"), 3);
+        rs.setCollect(QStringLiteral("nombre"), QStringLiteral("nueva"));
+        rs.update();
+        QCOMPARE(rs.fields(QStringLiteral("nombre")).toString(), QStringLiteral("nueva"));
+        rs.setCollect(QStringLiteral("nombre"), QStringLiteral("cambiada"));
+        rs.update();
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'cambiada'")), 1);
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM DUPLICADOS WHERE NOMBRE = 'nueva'")), 1);
+    }
+
     void updateOfPhotoKeepsItsCode_data() { addEngineRows(); }
     void updateOfPhotoKeepsItsCode()
     {
