@@ -146,16 +146,17 @@ void PruebaForm::MostrarTodo(const QString& cadenaConsulta, bool bModal)
         }
         busy.restore();
     } catch (const Failure& failure) {
+        // The user answers the message with the normal pointer.
+        busy.restore();
         showMessage(failure.number == reporting::ReportFileNotFound
                         ? QStringLiteral("El archivo de reporte no se encuentra, restáurelo de los discos de instalación")
                         : failure.description,
                     MessageIcon::Critical, Application::title());
         m_reportReady = false;
-        busy.restore();
     } catch (const std::exception& exception) {
+        busy.restore();
         showMessage(QString::fromLocal8Bit(exception.what()), MessageIcon::Critical, Application::title());
         m_reportReady = false;
-        busy.restore();
     }
     m_showing = false;
     if (m_deleteAfterShowing)

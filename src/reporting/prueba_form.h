@@ -35,8 +35,9 @@ public:
     void PasarParametros(const QString& msInforme, const QString& msCondicion, const QString& msSort1,
                          const QString& msSort2, const std::array<QString, 15>& msParams = {});
     // Prepares and shows the report, waiting for the viewer and the engine; with bModal the window
-    // is shown application-modal and the call returns once it is closed. Failures are shown to the
-    // user here and never reach the caller. cadenaConsulta is not used.
+    // is shown application-modal and the call returns once it is closed. Without bModal it waits
+    // while the report runs; a run that ends failed is reported like any other failure. Failures
+    // are shown to the user here and never reach the caller. cadenaConsulta is not used.
     void MostrarTodo(const QString& cadenaConsulta, bool bModal);
 
     bool reportReady() const { return m_reportReady; }

@@ -19,6 +19,18 @@ namespace {
 
 QString s(const char* text) { return QString::fromUtf8(text); }
 
+// Records the messages and whether the busy pointer was up while each was shown.
+class PointerCheckingMessages final : public Messages {
+public:
+    void show(const ShownMessage& message) override
+    {
+        shown.append(message);
+        busyPointer.append(QGuiApplication::overrideCursor() != nullptr);
+    }
+    QList<ShownMessage> shown;
+    QList<bool> busyPointer;
+};
+
 const QString FileNotFoundText = s("El archivo de reporte no se encuentra, restáurelo de los discos de instalación");
 const QString OutOfRangeText = s("Índice fuera del intervalo");
 
@@ -221,7 +233,7 @@ private:
     // The form, shown as the upload run shows it, with the fake engine.
     QPointer<PruebaForm> newForm();
 
-    RecordingMessages m_messages;
+    PointerCheckingMessages m_messages;
     ScopedMessages m_scope{m_messages};
     std::unique_ptr<FakeEngine> m_engine;
     QTemporaryDir m_dir;
@@ -230,6 +242,7 @@ private:
 void TestPruebaForm::init()
 {
     m_messages.shown.clear();
+    m_messages.busyPointer.clear();
     m_engine = std::make_unique<FakeEngine>();
     ModGlob::ReportFolder = s(" /informes/ ");
     ModGlob::DatabaseSid = s("  ORCL");
@@ -439,6 +452,7 @@ void TestPruebaForm::failureIsShownAndWindowClosesOnActivation()
     form->MostrarTodo(QString(), false);
 
     QCOMPARE(m_messages.shown, QList<ShownMessage>{critical(message)});
+    QCOMPARE(m_messages.busyPointer, QList<bool>{false});
     QVERIFY(!form->reportReady());
     QVERIFY(form);
     activateAgain(form);
