@@ -54,6 +54,8 @@ private slots:
         QTest::newRow("installation in a section of its own")
             << completeIni("sqlite:x.db").replace("Instalacion=7\r\n", "[Instalacion]\r\nInstalacion=7\r\n")
             << noConnection << error;
+        QTest::newRow("database file missing")
+            << completeIni("sqlite:no-such-file.db") << noConnection << error;
         QTest::newRow("unopenable data source")
             << completeIni("sqlite:/nonexistent-folder/x.db") << noConnection << error;
     }
@@ -88,6 +90,7 @@ private slots:
     {
         // SQLite rejects "SET LOCK_TIMEOUT 0": dropped without a word, the connection stays open.
         const QString database = m_folder->filePath(QStringLiteral("retratix.db"));
+        writeFile(database, QByteArray());  // an empty file is an empty SQLite database
         writeFile(iniPath(), completeIni("  sqlite:" + database.toUtf8() + "  "));
         ConnectDatabase();
         QVERIFY(m_messages->shown.isEmpty());
