@@ -16,6 +16,17 @@ namespace reporting {
 
 // Raised by openReport when the report file cannot be opened or read.
 constexpr int32_t ReportFileNotFound = static_cast<int32_t>(0x80043AC3u);
+// Further failures of our engine.
+constexpr int32_t ReportSubscriptOutOfRange = 9;  // a collection index out of range
+constexpr int32_t ReportFormulaError = static_cast<int32_t>(0x80043B01u);          // formula does not parse
+constexpr int32_t ReportSelectionUnsupported = static_cast<int32_t>(0x80043B02u);  // selection formula refused
+constexpr int32_t ReportNoLogOnInfo = static_cast<int32_t>(0x80043B03u);           // run without a logon
+constexpr int32_t ReportFieldNotInQuery = static_cast<int32_t>(0x80043B04u);       // selection on an absent field
+constexpr int32_t ReportNotOfThisEngine = static_cast<int32_t>(0x80043B05u);       // a Report we cannot run
+constexpr int32_t ReportNotWritten = static_cast<int32_t>(0x80043B06u);            // PDF file not written
+
+// Values of Report::printingStatusProgress().
+enum PrintingStatus : int { PrintingNotStarted = 1, PrintingInProgress = 2, PrintingCompleted = 3, PrintingFailed = 4 };
 
 class ReportField {
 public:
@@ -59,7 +70,7 @@ public:
     virtual void setRecordSelectionFormula(const QString& formula) = 0;
     virtual QString sqlQueryString() const = 0;
     virtual void setSqlQueryString(const QString& sql) = 0;
-    // 3 once the report is complete.
+    // 3 once the report is complete (PrintingStatus: 1 not run yet, 2 running, 4 the run failed).
     virtual int printingStatusProgress() const = 0;
 };
 

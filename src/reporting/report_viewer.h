@@ -24,6 +24,14 @@ public:
     // Dispatch id 363.
     bool isBusy() const;
 
+    // The page shown (1-based; 0 while none is) and the pages that can be shown so far.
+    int currentPage() const;
+    int pageCount() const;
+    void goToPage(int page);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -1,0 +1,364 @@
+#include "reporting/engine_report.h"
+
+#include "db/data_source.h"
+
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <algorithm>
+
+namespace reporting {
+
+namespace {
+
+const QString EngineSource = QStringLiteral("Motor de informes");
+constexpr int LogOnTimeoutSeconds = 15;
+
+Failure outOfRange(const QString& collection, int index)
+{
+    return Failure(ReportSubscriptOutOfRange, EngineSource,
+                   QStringLiteral("Subíndice fuera del intervalo: %1 %2").arg(collection).arg(index));
+}
+
+// Field values of a row still being fetched, for the selection formula.
+struct FetchedRow final : FormulaContext {
+    FetchedRow(const QHash<QString, int>& index, const QVariantList& values) : index(index), values(values) {}
+    QVariant field(const QString& reference) const override
+    {
+        const int i = index.value(reference.toLower(), -1);
+        return i >= 0 ? values.at(i) : QVariant();
+    }
+    QVariant formula(const QString&) const override { return {}; }
+    const QHash<QString, int>& index;
+    const QVariantList& values;
+};
+
+bool isNumeric(const QVariant& v)
+{
+    const int id = v.metaType().id();
+    return id == QMetaType::Int || id == QMetaType::UInt || id == QMetaType::LongLong || id == QMetaType::ULongLong
+           || id == QMetaType::Double || id == QMetaType::Float || id == QMetaType::Short || id == QMetaType::UShort
+           || id == QMetaType::Long || id == QMetaType::ULong;
+}
+
+// Nulls first, numbers by value, dates by time, anything else as text in the user's language.
+int compareValues(const QVariant& a, const QVariant& b)
+{
+    if (a.isNull() || b.isNull())
+        return (b.isNull() ? 0 : -1) + (a.isNull() ? 0 : 1);
+    if (isNumeric(a) && isNumeric(b)) {
+        const double x = a.toDouble(), y = b.toDouble();
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    const int ta = a.metaType().id(), tb = b.metaType().id();
+    if ((ta == QMetaType::QDate || ta == QMetaType::QDateTime) && (tb == QMetaType::QDate || tb == QMetaType::QDateTime)) {
+        const QDateTime x = a.toDateTime(), y = b.toDateTime();
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    return QString::localeAwareCompare(displayText(a), displayText(b));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+EngineTable::EngineTable(const TableDefinition& definition) : m_name(definition.name)
+{
+    for (const QString& column : definition.fields)
+        m_fields.push_back(std::make_unique<EngineField>(definition.name, column));
+}
+
+void EngineTable::setLogOnInfo(const QString& server, const QString& database, const QString& user,
+                               const QString& password)
+{
+    m_logOn = LogOnInfo{server, database, user, password};
+}
+
+ReportField& EngineTable::field(int index)
+{
+    if (index < 1 || index > fieldCount())
+        throw outOfRange(QStringLiteral("(campos de %1)").arg(m_name), index);
+    return *m_fields.at(static_cast<size_t>(index - 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct EngineReport::Run {
+    enum class Stage { Start, Fetch, Layout, Done };
+    Stage stage = Stage::Start;
+    QString connectionName;
+    std::optional<QSqlQuery> query;
+    QString driverName;
+    QStringList fields;              // every {TABLE.FIELD} of the report
+    QHash<QString, int> fieldIndex;  // lower-case name -> index in fields
+    QList<int> columns;              // per field: column of the query's result, -1 when absent
+    SelectionFormula selection;
+    QList<std::pair<int, SortDirection>> sort;  // field index, direction
+    std::unique_ptr<ReportDocument> document;
+    QList<QVariantList> pending;  // rows waiting for the sort
+    qsizetype laidOut = 0;
+    std::optional<Failure> failure;
+
+    ~Run() { releaseConnection(); }
+
+    // The query goes first: a connection is removed only once nothing uses it.
+    void releaseConnection()
+    {
+        query.reset();
+        if (connectionName.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName);
+        connectionName.clear();
+    }
+};
+
+EngineReport::EngineReport(ReportDefinition definition, QString path)
+    : m_def(std::move(definition)), m_path(std::move(path)), m_sql(m_def.sql)
+{
+    for (const TableDefinition& table : m_def.tables)
+        m_tables.push_back(std::make_unique<EngineTable>(table));
+    for (const FormulaDefinition& formula : m_def.formulas)
+        m_formulas.push_back(std::make_unique<EngineFormula>(formula));
+}
+
+EngineReport::~EngineReport() = default;
+
+void EngineReport::prepare()
+{
+    // The definition is read whole when the report is opened; nothing is left to prepare.
+}
+
+ReportTable& EngineReport::table(int index)
+{
+    if (index < 1 || index > tableCount())
+        throw outOfRange(QStringLiteral("(tablas)"), index);
+    return *m_tables.at(static_cast<size_t>(index - 1));
+}
+
+FormulaField& EngineReport::formulaField(int index)
+{
+    if (index < 1 || index > formulaFieldCount())
+        throw outOfRange(QStringLiteral("(fórmulas)"), index);
+    return *m_formulas.at(static_cast<size_t>(index - 1));
+}
+
+void EngineReport::addRecordSortField(ReportField& field, SortDirection direction)
+{
+    const bool ours = std::any_of(m_tables.cbegin(), m_tables.cend(), [&](const auto& table) {
+        return std::any_of(table->fields().cbegin(), table->fields().cend(),
+                           [&](const auto& f) { return f.get() == &field; });
+    });
+    if (!ours)
+        throw Failure(RuntimeError::InvalidArgument, EngineSource,
+                      QStringLiteral("El campo %1 no es de este informe").arg(field.name()));
+    if (direction != SortDirection::Ascending && direction != SortDirection::Descending)
+        throw RuntimeError::failure(RuntimeError::InvalidArgument);
+    m_sortFields.append({field.name(), direction});
+}
+
+void EngineReport::startRun()
+{
+    m_run = std::make_unique<Run>();
+    m_status = PrintingInProgress;
+}
+
+bool EngineReport::runEnded() const
+{
+    return m_run && m_run->stage == Run::Stage::Done;
+}
+
+const std::optional<Failure>& EngineReport::runFailure() const
+{
+    static const std::optional<Failure> none;
+    return m_run ? m_run->failure : none;
+}
+
+const ReportDocument* EngineReport::document() const
+{
+    return m_run ? m_run->document.get() : nullptr;
+}
+
+void EngineReport::fail(const Failure& failure)
+{
+    m_run->releaseConnection();
+    m_run->failure = failure;
+    m_run->stage = Run::Stage::Done;
+    m_status = PrintingFailed;
+}
+
+bool EngineReport::runStep(int milliseconds)
+{
+    if (!m_run)
+        startRun();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        while (m_run->stage != Run::Stage::Done && step(clock, milliseconds)) {
+        }
+    } catch (const Failure& failure) {
+        fail(failure);
+    }
+    return runEnded();
+}
+
+void EngineReport::runToEnd()
+{
+    startRun();
+    while (!runStep(1000)) {
+    }
+    if (m_run->failure)
+        throw *m_run->failure;
+}
+
+// One stage of the run, or a slice of one; false when the time is up.
+bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
+{
+    Run& run = *m_run;
+    const auto timeLeft = [&] { return clock.elapsed() < milliseconds; };
+    switch (run.stage) {
+    case Run::Stage::Start: {
+        for (const auto& table : m_tables)
+            for (const auto& field : table->fields()) {
+                run.fieldIndex.insert(field->name().toLower(), static_cast<int>(run.fields.size()));
+                run.fields.append(field->name());
+            }
+        QList<FormulaDefinition> formulas;
+        for (const auto& formula : m_formulas)
+            formulas.append({formula->name(), formula->text()});
+        run.document = std::make_unique<ReportDocument>(m_def, run.fields, formulas, QDateTime::currentDateTime());
+        run.selection = SelectionFormula::parse(m_selection);
+        for (const auto& [name, direction] : std::as_const(m_sortFields))
+            run.sort.append({run.fieldIndex.value(name.toLower()), direction});
+
+        // One query, on the logon of the first table that has one (the tables of a report share a database).
+        const auto logged = std::find_if(m_tables.cbegin(), m_tables.cend(),
+                                         [](const auto& table) { return table->logOnInfo().has_value(); });
+        if (logged == m_tables.cend())
+            throw Failure(ReportNoLogOnInfo, EngineSource,
+                          QStringLiteral("No se ha indicado la conexión de las tablas del informe"));
+        const LogOnInfo& logOn = *(*logged)->logOnInfo();
+        static quint64 runs = 0;
+        run.connectionName = QStringLiteral("retratix-report-%1").arg(++runs);
+        QSqlDatabase db;
+        try {
+            db = db::openDataSource(run.connectionName, logOn.server, logOn.user, logOn.password, LogOnTimeoutSeconds);
+        } catch (...) {
+            db = QSqlDatabase();
+            if (QSqlDatabase::contains(run.connectionName))
+                QSqlDatabase::removeDatabase(run.connectionName);
+            run.connectionName.clear();
+            throw;
+        }
+        run.driverName = db.driverName();
+        run.query.emplace(db);
+        run.query->setForwardOnly(true);
+        if (!run.query->exec(m_sql))
+            throw db::failureFromSqlError(run.query->lastError(), run.driverName);
+
+        // Result columns by name: TABLE.FIELD or FIELD, without regard to case.
+        const QSqlRecord record = run.query->record();
+        for (const auto& table : m_tables)
+            for (const auto& field : table->fields()) {
+                int column = record.indexOf(QStringLiteral("%1.%2").arg(table->name(), field->column()));
+                if (column < 0)
+                    column = record.indexOf(field->column());
+                run.columns.append(column);
+            }
+        for (const QString& field : run.selection.fieldReferences()) {
+            const int index = run.fieldIndex.value(field.toLower(), -1);
+            if (index < 0 || run.columns.at(index) < 0)
+                throw Failure(ReportFieldNotInQuery, EngineSource,
+                              QStringLiteral("La fórmula de selección usa %1, que la consulta no devuelve").arg(field));
+        }
+        run.stage = Run::Stage::Fetch;
+        return timeLeft();
+    }
+    case Run::Stage::Fetch: {
+        // At least one slice per step, however short the time given.
+        do {
+            for (int n = 0; n < 200; ++n) {
+                if (!run.query->next()) {
+                    if (run.query->lastError().isValid())
+                        throw db::failureFromSqlError(run.query->lastError(), run.driverName);
+                    run.releaseConnection();
+                    if (run.sort.isEmpty()) {
+                        run.document->finish();
+                        run.stage = Run::Stage::Done;
+                        m_status = PrintingCompleted;
+                    } else {
+                        // Stable: rows equal in every sort field keep the query's order.
+                        std::stable_sort(run.pending.begin(), run.pending.end(),
+                                         [&](const QVariantList& a, const QVariantList& b) {
+                                             for (const auto& [index, direction] : std::as_const(run.sort)) {
+                                                 const int c = compareValues(a.at(index), b.at(index));
+                                                 if (c != 0)
+                                                     return direction == SortDirection::Ascending ? c < 0 : c > 0;
+                                             }
+                                             return false;
+                                         });
+                        run.stage = Run::Stage::Layout;
+                    }
+                    return timeLeft();
+                }
+                QVariantList values;
+                values.reserve(run.columns.size());
+                for (int column : std::as_const(run.columns))
+                    values.append(column >= 0 ? withoutPadding(run.query->value(column)) : QVariant());
+                if (!run.selection.isEmpty() && !run.selection.matches(FetchedRow(run.fieldIndex, values)))
+                    continue;
+                // Without sort fields the rows are laid out as they come, so the first pages show early.
+                if (run.sort.isEmpty())
+                    run.document->appendRow(std::move(values));
+                else
+                    run.pending.append(std::move(values));
+            }
+        } while (timeLeft());
+        return false;
+    }
+    case Run::Stage::Layout: {
+        do {
+            for (int n = 0; n < 200 && run.laidOut < run.pending.size(); ++n)
+                run.document->appendRow(run.pending.at(run.laidOut++));
+            if (run.laidOut == run.pending.size()) {
+                run.pending.clear();
+                run.document->finish();
+                run.stage = Run::Stage::Done;
+                m_status = PrintingCompleted;
+                return false;
+            }
+        } while (timeLeft());
+        return false;
+    }
+    case Run::Stage::Done:
+        return false;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+class EngineApplication final : public ReportApplication {
+public:
+    std::unique_ptr<Report> openReport(const QString& path, int /*openMode: only one way to open*/) override
+    {
+        return std::make_unique<EngineReport>(readReportDefinition(path), path);
+    }
+};
+
+}  // namespace
+
+ReportApplicationFactory defaultReportApplicationFactory()
+{
+    return [] { return std::make_unique<EngineApplication>(); };
+}
+
+}  // namespace reporting

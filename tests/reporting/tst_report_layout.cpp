@@ -1,0 +1,295 @@
+// Report definitions, formulas and pagination, without a database.
+#include "reporting/formula.h"
+#include "reporting/report_definition.h"
+#include "reporting/report_document.h"
+#include "reporting/report_engine.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+using namespace reporting;
+
+namespace {
+
+struct Fields final : FormulaContext {
+    QVariant field(const QString& reference) const override
+    {
+        if (reference.compare(QStringLiteral("{T.A}"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("abc  ");
+        if (reference == QLatin1String("{T.N}"))
+            return 5;
+        return {};
+    }
+    QVariant formula(const QString& name) const override
+    {
+        return name == QLatin1String("X") ? QVariant(QStringLiteral("equis")) : QVariant();
+    }
+};
+
+// Paper 297 high, margins 10: header 20 and headings 10 from the top, page footer 15 from the
+// bottom leave 232 mm, room for 23 detail rows of 10 mm.
+QByteArray definitionXml(const QByteArray& footer = QByteArray("<band height='30'><recordCount width='20' height='5'/></band>"))
+{
+    return QByteArray("<report title='T'><page left='10' top='10' right='10' bottom='10'/>"
+                      "<database><table name='T'><field name='A'/><field name='G'/></table></database>"
+                      "<pageHeader height='20'><field ref='{T.A}' width='50' height='5'/></pageHeader>"
+                      "<columnHeadings height='10'><text width='20' height='5'>Columna</text></columnHeadings>"
+                      "<detail height='10'><field ref='{T.A}' width='50' height='5'/></detail>"
+                      "<noRows height='10'><text width='50' height='5'>Nada</text></noRows>"
+                      "<reportFooter>")
+           + footer
+           + QByteArray("</reportFooter>"
+                        "<pageFooter height='15'><pageNumber width='50' height='5'/></pageFooter></report>");
+}
+
+std::unique_ptr<ReportDocument> documentWith(const ReportDefinition& def, int rows, bool finish = true)
+{
+    auto doc = std::make_unique<ReportDocument>(def, QStringList{QStringLiteral("{T.A}"), QStringLiteral("{T.G}")},
+                                                QList<FormulaDefinition>{}, QDateTime(QDate(2024, 3, 5), QTime(9, 30)));
+    for (int i = 0; i < rows; ++i)
+        doc->appendRow({QStringLiteral("fila %1").arg(i), i % 3 == 0 ? QStringLiteral("x") : QStringLiteral("y")});
+    if (finish)
+        doc->finish();
+    return doc;
+}
+
+QList<BandKind> kinds(const PageLayout& page)
+{
+    QList<BandKind> out;
+    for (const PlacedBand& band : page.bands)
+        out.append(band.kind);
+    return out;
+}
+
+}  // namespace
+
+class TestReportLayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formulaEvaluates_data();
+    void formulaEvaluates();
+    void malformedFormulaFails_data();
+    void malformedFormulaFails();
+    void formulaOfUnknownOrCircularReferenceFails_data();
+    void formulaOfUnknownOrCircularReferenceFails();
+
+    void rowsFillPagesAboveThePageFooter_data();
+    void rowsFillPagesAboveThePageFooter();
+    void reportFooterGoesOnAPageOfItsOwnWhenNoRoomIsLeft();
+    void countSectionListsDeclaredValuesThenOthers();
+    void reportWithoutRowsShowsTheNoRowsBand();
+    void pageNumbersCountAllPagesOnceFinished();
+    void pagesInProgressAreNotShownAsComplete();
+    void pageIsPaintedAtTheDeviceResolution();
+};
+
+void TestReportLayout::formulaEvaluates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("single quotes") << QStringLiteral("'hola'") << QVariant(QStringLiteral("hola"));
+    QTest::newRow("double quotes") << QStringLiteral("\"hola\"") << QVariant(QStringLiteral("hola"));
+    QTest::newRow("doubled quote") << QStringLiteral("'it''s'") << QVariant(QStringLiteral("it's"));
+    QTest::newRow("empty quotes") << QStringLiteral("''") << QVariant(QString());
+    QTest::newRow("empty text") << QStringLiteral("   ") << QVariant(QString());
+    QTest::newRow("field, trailing blanks cut") << QStringLiteral("'[' + {t.a} + ']'") << QVariant(QStringLiteral("[abc]"));
+    QTest::newRow("ampersand joins numbers") << QStringLiteral("{T.N} & 1") << QVariant(QStringLiteral("51"));
+    QTest::newRow("plus adds numbers") << QStringLiteral("{T.N} + 1") << QVariant(6.0);
+    QTest::newRow("number joined to text") << QStringLiteral("'n=' + {T.N}") << QVariant(QStringLiteral("n=5"));
+    QTest::newRow("other formula") << QStringLiteral("{@X} & '!'") << QVariant(QStringLiteral("equis!"));
+    QTest::newRow("parentheses") << QStringLiteral("'a' & ('b' & 'c')") << QVariant(QStringLiteral("abc"));
+    QTest::newRow("unquoted quote inside a quoted value") << QStringLiteral("'O'Brien'") << QVariant(QStringLiteral("O'Brien"));
+}
+
+void TestReportLayout::formulaEvaluates()
+{
+    QFETCH(QString, text);
+    QFETCH(QVariant, expected);
+    const QVariant value = Formula::parse(text).evaluate(Fields());
+    QCOMPARE(displayText(value), displayText(expected));
+    QCOMPARE(value.metaType(), expected.metaType());
+}
+
+void TestReportLayout::malformedFormulaFails_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unclosed quote") << QStringLiteral("'abc");
+    QTest::newRow("unclosed brace") << QStringLiteral("{T.A");
+    QTest::newRow("no table") << QStringLiteral("{A}");
+    QTest::newRow("leading operator") << QStringLiteral("+ 'a'");
+    QTest::newRow("two terms without operator") << QStringLiteral("'a' {T.A}");
+    QTest::newRow("function") << QStringLiteral("ToText({T.N})");
+    QTest::newRow("unbalanced") << QStringLiteral("('a'");
+}
+
+void TestReportLayout::malformedFormulaFails()
+{
+    QFETCH(QString, text);
+    try {
+        Formula::parse(text);
+        QFAIL("parsed");
+    } catch (const Failure& failure) {
+        QCOMPARE(failure.number, ReportFormulaError);
+    }
+}
+
+void TestReportLayout::formulaOfUnknownOrCircularReferenceFails_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::newRow("unknown field") << QStringLiteral("{T.NOPE}") << QStringLiteral("''");
+    QTest::newRow("unknown formula") << QStringLiteral("{@Nope}") << QStringLiteral("''");
+    QTest::newRow("itself") << QStringLiteral("{@F}") << QStringLiteral("''");
+    QTest::newRow("circle of two") << QStringLiteral("{@G}") << QStringLiteral("{@F}");
+}
+
+void TestReportLayout::formulaOfUnknownOrCircularReferenceFails()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    try {
+        ReportDocument doc(def, {QStringLiteral("{T.A}")},
+                           {{QStringLiteral("F"), first}, {QStringLiteral("G"), second}}, QDateTime::currentDateTime());
+        QFAIL("accepted");
+    } catch (const Failure& failure) {
+        QCOMPARE(failure.number, ReportFormulaError);
+    }
+}
+
+void TestReportLayout::rowsFillPagesAboveThePageFooter_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QList<int>>("rowsPerPage");
+    QTest::newRow("one row") << 1 << QList<int>{1};
+    QTest::newRow("exactly one page") << 23 << QList<int>{23, 0};  // the footer does not fit any more
+    QTest::newRow("one more than a page") << 24 << QList<int>{23, 1};
+    QTest::newRow("many") << 100 << QList<int>{23, 23, 23, 23, 8};
+}
+
+void TestReportLayout::rowsFillPagesAboveThePageFooter()
+{
+    QFETCH(int, rows);
+    QFETCH(QList<int>, rowsPerPage);
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    const auto doc = documentWith(def, rows);
+    QCOMPARE(doc->pageCount(), rowsPerPage.size());
+    int nextRow = 0;
+    for (int p = 0; p < doc->pageCount(); ++p) {
+        const PageLayout& page = doc->pages().at(p);
+        double footerTop = -1;
+        int details = 0;
+        for (const PlacedBand& band : page.bands) {
+            if (band.kind == BandKind::PageFooter)
+                footerTop = band.top;
+        }
+        QCOMPARE(footerTop, 297.0 - 10 - 15);
+        for (const PlacedBand& band : page.bands) {
+            QVERIFY(band.kind == BandKind::PageFooter || band.bottom() <= footerTop + 1e-9);
+            if (band.kind == BandKind::Detail) {
+                QCOMPARE(band.row, nextRow++);  // in order, none lost, none twice
+                ++details;
+            }
+        }
+        QCOMPARE(details, rowsPerPage.at(p));
+        QCOMPARE(kinds(page).count(BandKind::PageHeader), 1);
+        QCOMPARE(kinds(page).count(BandKind::ColumnHeadings), details > 0 ? 1 : 0);
+    }
+    QCOMPARE(nextRow, rows);
+    QCOMPARE(kinds(doc->pages().last()).count(BandKind::FooterBand), 1);
+}
+
+void TestReportLayout::reportFooterGoesOnAPageOfItsOwnWhenNoRoomIsLeft()
+{
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    // 21 rows leave 22 mm: the 30 mm footer band moves to page 2, which shows the last row's header.
+    const auto doc = documentWith(def, 21);
+    QCOMPARE(doc->pageCount(), 2);
+    QCOMPARE(kinds(doc->pages().at(1)),
+             (QList<BandKind>{BandKind::PageHeader, BandKind::PageFooter, BandKind::FooterBand}));
+    QCOMPARE(doc->pages().at(1).bands.first().row, 20);
+    QVERIFY(doc->pageText(1).contains(QStringLiteral("fila 20")));
+    QVERIFY(doc->pageText(1).contains(QStringLiteral("21")));  // record count
+}
+
+void TestReportLayout::countSectionListsDeclaredValuesThenOthers()
+{
+    const ReportDefinition def = parseReportDefinition(
+        definitionXml("<countPerValue field='{T.G}' height='5'><value>z</value><value>y</value>"
+                      "<groupValue width='20' height='5'/><groupCount x='20' width='20' height='5'/></countPerValue>"),
+        QStringLiteral("test"));
+    const auto doc = documentWith(def, 7);  // G: x y y x y y x
+    const QList<std::pair<QString, int>> expected = {{QStringLiteral("z"), 0}, {QStringLiteral("y"), 4}, {QStringLiteral("x"), 3}};
+    QCOMPARE(doc->countLines(0), expected);
+    const QStringList lines = doc->pageText(0).split(u'\n');
+    QVERIFY(lines.contains(QStringLiteral("z")));
+    QCOMPARE(lines.count(QStringLiteral("4")), 1);
+}
+
+void TestReportLayout::reportWithoutRowsShowsTheNoRowsBand()
+{
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    const auto doc = documentWith(def, 0);
+    QCOMPARE(doc->pageCount(), 1);
+    QCOMPARE(kinds(doc->pages().at(0)),
+             (QList<BandKind>{BandKind::PageHeader, BandKind::PageFooter, BandKind::ColumnHeadings, BandKind::NoRows,
+                              BandKind::FooterBand}));
+    QVERIFY(doc->pageText(0).contains(QStringLiteral("Nada")));
+}
+
+void TestReportLayout::pageNumbersCountAllPagesOnceFinished()
+{
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    const auto doc = documentWith(def, 60);
+    QCOMPARE(doc->pageCount(), 3);
+    for (int p = 0; p < 3; ++p)
+        QVERIFY2(doc->pageText(p).contains(QStringLiteral("Página %1 de 3").arg(p + 1)), qPrintable(doc->pageText(p)));
+}
+
+void TestReportLayout::pagesInProgressAreNotShownAsComplete()
+{
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    const auto doc = documentWith(def, 30, false);
+    QCOMPARE(doc->pageCount(), 2);
+    QCOMPARE(doc->completedPageCount(), 1);  // page 2 may still grow
+    QVERIFY(doc->pageText(0).contains(QStringLiteral("Página 1 de …")));
+    QVERIFY(doc->pageText(0).contains(QStringLiteral("fila 0")));  // the header already shows its first row
+    doc->finish();
+    QCOMPARE(doc->completedPageCount(), 2);
+    QVERIFY(doc->pageText(0).contains(QStringLiteral("Página 1 de 2")));
+}
+
+void TestReportLayout::pageIsPaintedAtTheDeviceResolution()
+{
+    const ReportDefinition def = parseReportDefinition(definitionXml(), QStringLiteral("test"));
+    const auto doc = documentWith(def, 3);
+    // The same page at two resolutions: the ink scales with the device, it is not cut off or shrunk.
+    QList<QRect> inked;
+    for (double dpi : {50.0, 100.0}) {
+        QImage image(qRound(210 / 25.4 * dpi), qRound(297 / 25.4 * dpi), QImage::Format_RGB32);
+        image.setDotsPerMeterX(qRound(dpi / 0.0254));
+        image.setDotsPerMeterY(qRound(dpi / 0.0254));
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            doc->paintPage(0, painter);
+        }
+        int top = image.height(), bottom = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != qRgb(255, 255, 255)) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        inked.append(QRect(0, top, 1, bottom - top + 1));
+    }
+    QVERIFY(inked.at(0).top() < inked.at(0).bottom());
+    // Ink starts at the top margin (10 mm) and ends in the page footer, at both resolutions.
+    QVERIFY(qAbs(inked.at(1).top() - 2 * inked.at(0).top()) <= 3);
+    QVERIFY(inked.at(1).bottom() > 100 / 25.4 * (297 - 25));
+}
+
+QTEST_MAIN(TestReportLayout)
+#include "tst_report_layout.moc"

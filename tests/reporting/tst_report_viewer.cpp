@@ -1,0 +1,173 @@
+// The viewer on a SQLite database, offscreen: it returns at once, shows the first page before the
+// last is laid out, becomes not busy, and the report's progress reaches 3.
+#include "reporting/engine_report.h"
+#include "reporting/report_viewer.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace reporting;
+
+class TestReportViewer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void viewerShowsTheReportAndReachesCompletion_data();
+    void viewerShowsTheReportAndReachesCompletion();
+    void largeReportIsShownWholeAndNavigable();
+    void failingReportEndsBusyAndFailedStatus();
+    void displayOptionsAreStoredAndUnknownOnesRefused_data();
+    void displayOptionsAreStoredAndUnknownOnesRefused();
+    void reportDestroyedWhileRunningStopsTheViewer();
+
+private:
+    std::unique_ptr<Report> open(const QString& run);
+    QTemporaryDir m_dir;
+    QString m_dbPath;
+};
+
+void TestReportViewer::initTestCase()
+{
+    m_dbPath = m_dir.filePath(QStringLiteral("log.db"));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
+    db.setDatabaseName(m_dbPath);
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec(QStringLiteral("CREATE TABLE LOG_ABONADOSFOTOS (USUARIO TEXT, NOMBRE_FOTO TEXT, SUBIO TEXT, "
+                                  "MOTIVO TEXT, CODINSTALACION INTEGER) STRICT")));
+    QVERIFY(db.transaction());
+    QVERIFY(q.prepare(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS VALUES (?, ?, 'S', 'Foto Insertada', 1)")));
+    // Run 1: three rows; run 2: many, for tens of pages.
+    for (int i = 0; i < 3; ++i) {
+        q.bindValue(0, QStringLiteral("1"));
+        q.bindValue(1, QStringLiteral("%1.jpg").arg(i));
+        QVERIFY(q.exec());
+    }
+    for (int i = 0; i < 20000; ++i) {
+        q.bindValue(0, QStringLiteral("2"));
+        q.bindValue(1, QStringLiteral("%1.jpg").arg(100000 + i));
+        QVERIFY(q.exec());
+    }
+    QVERIFY(db.commit());
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+}
+
+std::unique_ptr<Report> TestReportViewer::open(const QString& run)
+{
+    auto report = defaultReportApplicationFactory()()->openReport(
+        qEnvironmentVariable("RETRATIX_SOURCE_DIR") + QStringLiteral("/reports/ListadoFotos.rpt"), 1);
+    report->prepare();
+    report->table(1).setLogOnInfo(QStringLiteral("sqlite:") + m_dbPath, QString(), QStringLiteral("u"), QStringLiteral("p"));
+    report->setSqlQueryString(
+        QStringLiteral("SELECT LOG_ABONADOSFOTOS.USUARIO, LOG_ABONADOSFOTOS.NOMBRE_FOTO, LOG_ABONADOSFOTOS.SUBIO, "
+                       "LOG_ABONADOSFOTOS.MOTIVO FROM LOG_ABONADOSFOTOS LOG_ABONADOSFOTOS WHERE "
+                       "(LOG_ABONADOSFOTOS.USUARIO= '%1' )")
+            .arg(run));
+    return report;
+}
+
+void TestReportViewer::viewerShowsTheReportAndReachesCompletion_data()
+{
+    QTest::addColumn<bool>("sorted");
+    QTest::newRow("rows as they come") << false;
+    QTest::newRow("sorted: all rows read first") << true;
+}
+
+void TestReportViewer::viewerShowsTheReportAndReachesCompletion()
+{
+    QFETCH(bool, sorted);
+    auto report = open(QStringLiteral("1"));
+    if (sorted)
+        report->addRecordSortField(report->table(1).field(2), SortDirection::Descending);
+    ReportViewer viewer;
+    viewer.resize(800, 600);
+    viewer.show();
+    viewer.setReportSource(report.get());
+    viewer.viewReport();
+    QVERIFY(viewer.isBusy());  // returned before the report is ready
+    QTRY_VERIFY(!viewer.isBusy());
+    QTRY_COMPARE(report->printingStatusProgress(), int(PrintingCompleted));
+    QCOMPARE(viewer.currentPage(), 1);
+    QCOMPARE(viewer.pageCount(), 1);
+    const QString first = displayText(static_cast<EngineReport&>(*report).document()->value(0, QStringLiteral("{LOG_ABONADOSFOTOS.NOMBRE_FOTO}")));
+    QCOMPARE(first, sorted ? QStringLiteral("2.jpg") : QStringLiteral("0.jpg"));
+
+    // Viewing again runs the report again.
+    viewer.viewReport();
+    QCOMPARE(report->printingStatusProgress(), int(PrintingInProgress));
+    QTRY_COMPARE(report->printingStatusProgress(), int(PrintingCompleted));
+}
+
+void TestReportViewer::largeReportIsShownWholeAndNavigable()
+{
+    auto report = open(QStringLiteral("2"));
+    ReportViewer viewer;
+    viewer.show();
+    viewer.setReportSource(report.get());
+    viewer.viewReport();
+    QTRY_VERIFY(!viewer.isBusy());
+    QCOMPARE(viewer.currentPage(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(report->printingStatusProgress(), int(PrintingCompleted), 60000);
+    QVERIFY(viewer.pageCount() > 100);
+    viewer.goToPage(viewer.pageCount());
+    QCOMPARE(viewer.currentPage(), viewer.pageCount());
+    viewer.goToPage(viewer.pageCount() + 1);  // past the end: stays
+    QCOMPARE(viewer.currentPage(), viewer.pageCount());
+}
+
+void TestReportViewer::failingReportEndsBusyAndFailedStatus()
+{
+    auto report = open(QStringLiteral("1"));
+    report->setSqlQueryString(QStringLiteral("SELECT * FROM NO_SUCH_TABLE"));
+    ReportViewer viewer;
+    viewer.setReportSource(report.get());
+    viewer.viewReport();
+    QTRY_VERIFY(!viewer.isBusy());
+    QCOMPARE(report->printingStatusProgress(), int(PrintingFailed));
+    QCOMPARE(viewer.currentPage(), 0);
+}
+
+void TestReportViewer::displayOptionsAreStoredAndUnknownOnesRefused_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<bool>("known");
+    for (int id : {251, 253, 258, 259, 263, 342, 365, 367})
+        QTest::addRow("%d", id) << id << true;
+    QTest::newRow("250 is the report source, not an option") << 250 << false;
+    QTest::newRow("unknown") << 999 << false;
+}
+
+void TestReportViewer::displayOptionsAreStoredAndUnknownOnesRefused()
+{
+    QFETCH(int, id);
+    QFETCH(bool, known);
+    ReportViewer viewer;
+    if (!known) {
+        QVERIFY_THROWS_EXCEPTION(Failure, viewer.setDisplayOption(id, true));
+        return;
+    }
+    for (bool value : {false, true, false}) {
+        viewer.setDisplayOption(id, value);
+        QCOMPARE(viewer.displayOption(id), value);
+    }
+}
+
+void TestReportViewer::reportDestroyedWhileRunningStopsTheViewer()
+{
+    auto report = open(QStringLiteral("2"));
+    ReportViewer viewer;
+    viewer.setReportSource(report.get());
+    viewer.viewReport();
+    report.reset();
+    QTRY_VERIFY(!viewer.isBusy());
+    QCOMPARE(QSqlDatabase::connectionNames(), QStringList());
+}
+
+QTEST_MAIN(TestReportViewer)
+#include "tst_report_viewer.moc"
