@@ -12,12 +12,18 @@ int main(int argc, char* argv[])
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    int status = 0;
     try {
-        if (headless)
-            return HeadlessUpload::run(QApplication::arguments());
-        ModGlob::StartUp([] { frmSubirFotos::Main(); });
-        return QApplication::exec();
+        if (headless) {
+            status = HeadlessUpload::run(QApplication::arguments());
+        } else {
+            ModGlob::StartUp([] { frmSubirFotos::Main(); });
+            status = QApplication::exec();
+        }
     } catch (const ProgramEnd& end) {
-        return end.exitStatus;
+        status = end.exitStatus;
     }
+    // The connection goes while the application and its database drivers are still there.
+    ModGlob::DbConnection.reset();
+    return status;
 }
