@@ -1,6 +1,7 @@
 // The upload window offscreen: its stored layout, what it shows on load, the drive and folder
 // lists, and its two buttons.
 #include "recorders.h"
+#include "reporting/prueba_form.h"
 #include "startup/mod_glob.h"
 #include "test_database.h"
 #include "upload/folder_list.h"
@@ -30,6 +31,7 @@ private slots:
     void folderListStartsAtTheWorkingFolderAndOpensOnOneClick();
     void driveChangeMovesTheFolderList();
     void subirUploadsTheShownFolderForTheCodeBox();
+    void eachRunOpensItsOwnReportWindow();
     void cancelarClosesTheWindow();
 
 private:
@@ -207,6 +209,39 @@ void TestFrmSubirFotos::subirUploadsTheShownFolderForTheCodeBox()
              (QList<QVariantList>{{123, 2}}));
     QCOMPARE(report.opened.size(), 1);
     QCOMPARE(report.opened[0].at(1), QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO}= '4321'"));
+}
+
+void TestFrmSubirFotos::eachRunOpensItsOwnReportWindow()
+{
+    ModGlob::ReportFolder = qEnvironmentVariable("RETRATIX_SOURCE_DIR") + QStringLiteral("/reports/");
+    ModGlob::DatabaseSid = m_database->dataSource();
+    m_window->controls().Dir1->setPath(m_folder->filePath(QStringLiteral("sub")));
+    int number = 600;
+    m_window->setRunNumberSource([&number] { return ++number; });
+    const auto reportWindows = [] {
+        QList<PruebaForm*> forms;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* form = qobject_cast<PruebaForm*>(widget); form && form->isVisible())
+                forms.append(form);
+        return forms;
+    };
+
+    QTest::mouseClick(m_window->controls().cmdSubir, Qt::LeftButton);
+    QTest::mouseClick(m_window->controls().cmdSubir, Qt::LeftButton);
+    const QList<PruebaForm*> forms = reportWindows();
+    QCOMPARE(forms.size(), 2);
+    for (PruebaForm* form : forms) {
+        QCOMPARE(form->windowTitle(), QStringLiteral("Informe Fotos"));
+        QVERIFY(form->reportReady());
+        QVERIFY(!form->parentWidget());
+    }
+    // Closing the upload window leaves the report windows open.
+    m_window->close();
+    QTRY_VERIFY(m_window.isNull());
+    QCOMPARE(reportWindows().size(), 2);
+    for (PruebaForm* form : forms)
+        form->close();
+    QTRY_COMPARE(reportWindows().size(), 0);
 }
 
 void TestFrmSubirFotos::cancelarClosesTheWindow()
