@@ -36,8 +36,6 @@ private slots:
         m_folder.reset();
     }
 
-    void prefixIsTheStoredOne() { QCOMPARE(Prefix.size(), 100); }
-
     void programEnds_data()
     {
         QTest::addColumn<QByteArray>("ini");  // empty: no configuration file

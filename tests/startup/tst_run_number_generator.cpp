@@ -53,15 +53,6 @@ private slots:
         QFETCH(int, runNumber);
         QCOMPARE(RunNumberGenerator::runNumberFor(fraction), runNumber);
     }
-
-    void drawsStayInRange()
-    {
-        RunNumberGenerator generator(3);
-        for (int i = 0; i < 100000; ++i) {
-            const int32_t number = generator.drawRunNumber();
-            QVERIFY(number >= 1 && number <= 999999);
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRunNumberGenerator)

@@ -21,11 +21,6 @@ private slots:
         for (int byte = 0; byte < 256; ++byte)
             QVERIFY2(table.at(byte) == expected.at(byte), qPrintable(QString::number(byte, 16)));
     }
-
-    void knownLetters()
-    {
-        QCOMPARE(ModGlob::decodeWindows1252("Espa\xf1" "a \x80 \x8a \x9f"), QStringLiteral("España € Š Ÿ"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestWindows1252)
