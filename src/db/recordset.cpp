@@ -195,16 +195,29 @@ struct Recordset::Private {
         QSqlDatabase& database = connection->database();
         QSqlQuery once;
         QSqlQuery* query = &once;
-        if (connection->seenBefore(sql)) {
+        // Qt's SQLite driver sizes a row by the statement's columns before its first step, and the
+        // step re-prepares against a schema that another connection changed: a table grown by a
+        // column would overrun that row. A statement run first brings the schema up to date, and
+        // SQLite's queries (prepared in microseconds, no round trip) are never kept.
+        const bool keep = driver() != QLatin1String("QSQLITE");
+        if (!keep)
+            QSqlQuery(database).exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_schema"));
+        if (keep && connection->seenBefore(sql)) {
             try {
                 query = &connection->preparedQuery(sql);
             } catch (const Failure& failure) {
                 return failure;
             }
             if (!query->exec()) {
-                const Failure failure = failureFromSqlError(detail::queryError(*query, database), driver());
+                // A prepared plan can go stale when its table changes (PostgreSQL: "cached plan must
+                // not change result type"): the text runs once more, unprepared, before it fails.
                 query->finish();
-                return failure;
+                connection->forgetPreparedQueries();
+                once = QSqlQuery(database);
+                once.setForwardOnly(true);
+                if (!once.exec(sql))
+                    return failureFromSqlError(detail::queryError(once, database), driver());
+                query = &once;
             }
         } else {
             once = QSqlQuery(database);

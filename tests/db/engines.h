@@ -78,6 +78,7 @@ public:
     }
 
     QString folder() const { return m_folder.path(); }
+    QString dataSource(const QString& engine) const { return m_dataSources.value(engine); }
 
 private:
     void open(const QString& engine, const QString& sid, const QString& schema)
@@ -102,6 +103,7 @@ private:
             return;
         }
         m_connections.emplace(engine, std::move(connection));
+        m_dataSources.insert(engine, sid);
     }
 
 public:
@@ -112,6 +114,7 @@ private:
     QTemporaryDir m_folder;
     std::map<QString, std::unique_ptr<db::Connection>> m_connections;
     QMap<QString, QString> m_skip;
+    QMap<QString, QString> m_dataSources;
 };
 
 // In a data-driven test with an "engine" column: the engine's connection, or skip.
