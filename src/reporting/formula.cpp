@@ -198,6 +198,10 @@ QVariant evaluateNode(const Formula::Node& node, const FormulaContext& context)
     case Formula::Node::Kind::Join: {
         const QVariant left = evaluateNode(*node.left, context);
         const QVariant right = evaluateNode(*node.right, context);
+        // A field without a value (NULL, or no row) leaves the whole formula without one, so that a
+        // caption such as 'Ejecución nº ' + {T.F} disappears rather than standing half empty.
+        if (left.isNull() || right.isNull())
+            return {};
         if (node.kind == Formula::Node::Kind::Add && isNumber(left) && isNumber(right))
             return left.toDouble() + right.toDouble();
         return displayText(left) + displayText(right);

@@ -143,10 +143,12 @@ void ReportViewer::Private::build()
     QObject::connect(zoomBox, &QComboBox::currentIndexChanged, q, [this](int index) { setZoom(index); });
     optionActions[ShowZoomControl] = toolBar->addWidget(zoomBox);
 
-    print = toolBar->addAction(style->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Imprimir…"), q,
+    print = toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-print"), style->standardIcon(QStyle::SP_ComputerIcon)),
+                               QStringLiteral("Imprimir…"), q,
                                [this] { doPrint(); });
     optionActions[ShowPrintButton] = print;
-    exportPdf = toolBar->addAction(style->standardIcon(QStyle::SP_FileIcon), QStringLiteral("Exportar a PDF…"), q,
+    exportPdf = toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-export"), style->standardIcon(QStyle::SP_DialogSaveButton)),
+                                   QStringLiteral("Exportar a PDF…"), q,
                                    [this] { doExport(); });
     optionActions[ShowExportButton] = exportPdf;
     optionActions[ShowRefreshButton] = toolBar->addAction(style->standardIcon(QStyle::SP_BrowserReload),
@@ -163,7 +165,6 @@ void ReportViewer::Private::build()
 
     auto* splitter = new QSplitter(q);
     pageList = new QListWidget(splitter);
-    pageList->setMaximumWidth(160);
     QObject::connect(pageList, &QListWidget::currentRowChanged, q, [this](int row) {
         if (row >= 0 && row != page)
             showPage(row);
@@ -178,7 +179,9 @@ void ReportViewer::Private::build()
     scroll->setWidgetResizable(false);
     splitter->addWidget(pageList);
     splitter->addWidget(scroll);
+    splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({130, 10000});
     layout->addWidget(splitter, 1);
 
     status = new QLabel(q);

@@ -100,6 +100,7 @@ void TestReportLayout::formulaEvaluates_data()
     QTest::newRow("number joined to text") << QStringLiteral("'n=' + {T.N}") << QVariant(QStringLiteral("n=5"));
     QTest::newRow("other formula") << QStringLiteral("{@X} & '!'") << QVariant(QStringLiteral("equis!"));
     QTest::newRow("parentheses") << QStringLiteral("'a' & ('b' & 'c')") << QVariant(QStringLiteral("abc"));
+    QTest::newRow("field without value: no value") << QStringLiteral("'n=' + {T.NONE} + 'x'") << QVariant();
     QTest::newRow("unquoted quote inside a quoted value") << QStringLiteral("'O'Brien'") << QVariant(QStringLiteral("O'Brien"));
 }
 

@@ -3,6 +3,7 @@
 #include "reporting/engine_report.h"
 #include "reporting/report_viewer.h"
 
+#include <QLineEdit>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -19,6 +20,7 @@ private slots:
     void viewerShowsTheReportAndReachesCompletion_data();
     void viewerShowsTheReportAndReachesCompletion();
     void largeReportIsShownWholeAndNavigable();
+    void searchGoesToThePageWithTheText();
     void failingReportEndsBusyAndFailedStatus();
     void displayOptionsAreStoredAndUnknownOnesRefused_data();
     void displayOptionsAreStoredAndUnknownOnesRefused();
@@ -119,6 +121,29 @@ void TestReportViewer::largeReportIsShownWholeAndNavigable()
     QCOMPARE(viewer.currentPage(), viewer.pageCount());
     viewer.goToPage(viewer.pageCount() + 1);  // past the end: stays
     QCOMPARE(viewer.currentPage(), viewer.pageCount());
+}
+
+void TestReportViewer::searchGoesToThePageWithTheText()
+{
+    auto report = open(QStringLiteral("2"));
+    ReportViewer viewer;
+    viewer.show();
+    viewer.setReportSource(report.get());
+    viewer.viewReport();
+    QTRY_COMPARE_WITH_TIMEOUT(report->printingStatusProgress(), int(PrintingCompleted), 60000);
+    auto* search = viewer.findChild<QLineEdit*>();
+    QVERIFY(search);
+    const auto& doc = *static_cast<EngineReport&>(*report).document();
+    for (const QString& text : {QStringLiteral("100500.jpg"), QStringLiteral("119999.JPG")}) {
+        search->setText(text);
+        QTest::keyClick(search, Qt::Key_Return);
+        QVERIFY(viewer.currentPage() > 1);
+        QVERIFY(doc.pageText(viewer.currentPage() - 1).contains(text, Qt::CaseInsensitive));
+    }
+    search->setText(QStringLiteral("no such photo"));
+    const int before = viewer.currentPage();
+    QTest::keyClick(search, Qt::Key_Return);
+    QCOMPARE(viewer.currentPage(), before);
 }
 
 void TestReportViewer::failingReportEndsBusyAndFailedStatus()
