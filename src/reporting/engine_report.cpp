@@ -237,13 +237,21 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
         for (const auto& [name, direction] : std::as_const(m_sortFields))
             run.sort.append({run.fieldIndex.value(name.toLower()), direction});
 
-        // One query, on the logon of the first table that has one (the tables of a report share a database).
+        // One query reads every table, so the tables must share one logon: refused when two differ
+        // rather than reading a table through another table's account.
         const auto logged = std::find_if(m_tables.cbegin(), m_tables.cend(),
                                          [](const auto& table) { return table->logOnInfo().has_value(); });
         if (logged == m_tables.cend())
             throw Failure(ReportNoLogOnInfo, EngineSource,
                           QStringLiteral("No se ha indicado la conexión de las tablas del informe"));
         const LogOnInfo& logOn = *(*logged)->logOnInfo();
+        for (const auto& table : m_tables) {
+            const auto& other = table->logOnInfo();
+            if (other && (other->server != logOn.server || other->user != logOn.user || other->password != logOn.password))
+                throw Failure(ReportNoLogOnInfo, EngineSource,
+                              QStringLiteral("Las tablas %1 y %2 tienen conexiones distintas")
+                                  .arg((*logged)->name(), table->name()));
+        }
         static quint64 runs = 0;
         run.connectionName = QStringLiteral("retratix-report-%1").arg(++runs);
         QSqlDatabase db;

@@ -256,7 +256,11 @@ void ReportViewer::Private::render()
         zoom = std::max(0.1, (scroll->viewport()->width() - 2 * pageImage->margin() - 4) / pagePixels);
     }
     const double dpi = screenDpi * zoom;
-    QImage image(qRound(paper.width() / 25.4 * dpi), qRound(paper.height() / 25.4 * dpi), QImage::Format_RGB32);
+    // Drawn at the screen's physical pixels, so that text stays sharp on high-density screens.
+    const double ratio = q->devicePixelRatioF();
+    QImage image(qRound(paper.width() / 25.4 * dpi * ratio), qRound(paper.height() / 25.4 * dpi * ratio),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     image.setDotsPerMeterX(qRound(dpi / 0.0254));
     image.setDotsPerMeterY(qRound(dpi / 0.0254));
     image.fill(Qt::white);

@@ -57,7 +57,8 @@ private slots:
     void formulaTextWrittenIsShown();
     void selectionFormulaIsAppliedOrRefused_data();
     void selectionFormulaIsAppliedOrRefused();
-    void runWithoutLogOnFails();
+    void logOnIsRequiredAndSharedByTheTables_data();
+    void logOnIsRequiredAndSharedByTheTables();
     void badLogOnOrQueryFailsWithTheDatabaseError_data();
     void badLogOnOrQueryFailsWithTheDatabaseError();
     void connectionIsRemovedAfterTheRun();
@@ -349,9 +350,39 @@ void TestReportEngine::selectionFormulaIsAppliedOrRefused()
     QCOMPARE(column(*engine(*report).document(), QStringLiteral("{LOG_ABONADOSFOTOS.NOMBRE_FOTO}")), files);
 }
 
-void TestReportEngine::runWithoutLogOnFails()
+void TestReportEngine::logOnIsRequiredAndSharedByTheTables_data()
 {
-    auto report = open();
+    QTest::addColumn<QStringList>("servers");  // per table; empty: no logon set
+    QTest::addColumn<bool>("runs");
+    const QString db = QStringLiteral("sqlite:") + m_dbPath;
+    QTest::newRow("none") << QStringList{QString(), QString()} << false;
+    QTest::newRow("one table, shared by the other") << QStringList{QString(), db} << true;
+    QTest::newRow("both alike") << QStringList{db, db} << true;
+    QTest::newRow("two different") << QStringList{db, QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("other.db"))}
+                                   << false;
+}
+
+void TestReportEngine::logOnIsRequiredAndSharedByTheTables()
+{
+    QFETCH(QStringList, servers);
+    QFETCH(bool, runs);
+    const QString path = m_dir.filePath(QStringLiteral("two_tables.rpt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<report><database><table name='LOG_ABONADOSFOTOS'><field name='USUARIO'/></table>"
+               "<table name='OTRA'><field name='X'/></table></database>"
+               "<sql>SELECT USUARIO FROM LOG_ABONADOSFOTOS</sql><detail height='5'/></report>");
+    file.close();
+    auto report = defaultReportApplicationFactory()()->openReport(path, 1);
+    QCOMPARE(report->tableCount(), 2);
+    for (int i = 0; i < 2; ++i)
+        if (!servers.at(i).isEmpty())
+            report->table(i + 1).setLogOnInfo(servers.at(i), QString(), QStringLiteral("u"), QStringLiteral("p"));
+    if (runs) {
+        engine(*report).runToEnd();
+        QCOMPARE(engine(*report).document()->rowCount(), 6);
+        return;
+    }
     try {
         engine(*report).runToEnd();
         QFAIL("ran");
@@ -452,6 +483,7 @@ void TestReportEngine::pdfExportHoldsTheRows()
     QVERIFY(!text.contains(QStringLiteral("1.jpg")));
 
     // Nowhere to write: a Failure, not a silent nothing.
+    QTest::ignoreMessage(QtWarningMsg, "QPainter::begin(): Returned false");
     QVERIFY_THROWS_EXCEPTION(Failure, exportReportToPdf(*report, QStringLiteral("/nonexistent/folder/x.pdf")));
 }
 
