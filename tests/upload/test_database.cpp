@@ -76,6 +76,7 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
                 *whyNot = admin.lastError().text();
                 return nullptr;
             }
+            QSqlQuery(admin).exec(QStringLiteral("SET client_min_messages = warning"));
             QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + database->m_pgDatabase);
             QSqlQuery create(admin);
             if (!create.exec(QStringLiteral("CREATE DATABASE ") + database->m_pgDatabase)) {

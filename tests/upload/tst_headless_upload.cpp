@@ -1,0 +1,132 @@
+// `retratix --upload FOLDER [--pdf FILE]` in process: the configuration beside the program
+// (a substituted program folder), the run, the PDF report and the exit status.
+#include "common/platform.h"
+#include "startup/mod_glob.h"
+#include "test_database.h"
+#include "upload/headless_upload.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+class FolderPlatform final : public Platform {
+public:
+    QString programFolder() const override { return folder; }
+    QStringList installedPrinters() const override { return {}; }
+    QString folder;
+};
+
+}  // namespace
+
+class TestHeadlessUpload final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void exitStatusAndReport_data();
+    void exitStatusAndReport();
+    void missingConfigurationEndsTheProgram();
+
+private:
+    std::unique_ptr<TestDatabase> m_database;
+    QTemporaryDir m_program;
+    FolderPlatform m_platform;
+};
+
+void TestHeadlessUpload::initTestCase()
+{
+    QString whyNot;
+    m_database = TestDatabase::create(TestDatabase::Engine::Sqlite, &whyNot);
+    QVERIFY2(m_database, qPrintable(whyNot));
+    m_platform.folder = m_program.path();
+    Platform::install(&m_platform);
+    QFile ini(m_program.filePath(QStringLiteral("Polidex.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Conexion]\r\nSID=" + m_database->dataSource().toUtf8() +
+              "\r\n[Form]\r\nLeft=0\r\nTop=0\r\nWidth=7500\r\nHeight=5200\r\n[Listados]\r\nRptPath=" +
+              qgetenv("RETRATIX_SOURCE_DIR") + "/reports/\r\n[Impresoras]\r\nInstalacion=1\r\n");
+}
+
+void TestHeadlessUpload::cleanupTestCase()
+{
+    ModGlob::DbConnection.reset();
+    Platform::install(nullptr);
+}
+
+void TestHeadlessUpload::exitStatusAndReport_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("folderExists");
+    QTest::addColumn<bool>("askPdf");
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<int>("photosStored");
+    const auto names = [](std::initializer_list<const char*> list) {
+        QStringList result;
+        for (const char* name : list)
+            result.append(QLatin1String(name));
+        return result;
+    };
+    QTest::newRow("completed with PDF") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1;
+    QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1;
+    QTest::newRow("failed run") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1;
+    QTest::newRow("no such folder") << QStringList() << false << true << 2 << 0;
+}
+
+void TestHeadlessUpload::exitStatusAndReport()
+{
+    QFETCH(QStringList, files);
+    QFETCH(bool, folderExists);
+    QFETCH(bool, askPdf);
+    QFETCH(int, exitStatus);
+    QFETCH(int, photosStored);
+    m_database->clear();
+    m_database->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'Norte')"));
+    m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"));
+    QTemporaryDir work;
+    const QString folder = work.filePath(QStringLiteral("fotos"));
+    if (folderExists)
+        QVERIFY(QDir().mkpath(folder));
+    for (const QString& name : files) {
+        QFile file(folder + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("jpeg");
+    }
+    const QString pdf = work.filePath(QStringLiteral("informe.pdf"));
+    QStringList arguments = {QStringLiteral("retratix"), QStringLiteral("--upload"), folder};
+    if (askPdf)
+        arguments << QStringLiteral("--pdf") << pdf;
+
+    QCOMPARE(HeadlessUpload::run(arguments), exitStatus);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), photosStored);
+    // Only a completed run writes its report.
+    const bool pdfExpected = askPdf && exitStatus == 0;
+    QCOMPARE(QFile::exists(pdf), pdfExpected);
+    if (pdfExpected) {
+        QFile written(pdf);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.read(5) == "%PDF-");
+    }
+}
+
+void TestHeadlessUpload::missingConfigurationEndsTheProgram()
+{
+    FolderPlatform empty;
+    QTemporaryDir folder;
+    empty.folder = folder.path();
+    Platform::install(&empty);
+    ModGlob::DbConnection.reset();  // as at a program's start
+    bool ended = false;
+    try {
+        HeadlessUpload::run({QStringLiteral("retratix"), QStringLiteral("--upload"), folder.path()});
+    } catch (const ProgramEnd& end) {
+        ended = end.exitStatus != 0;
+    }
+    Platform::install(&m_platform);
+    QVERIFY(ended);
+}
+
+QTEST_MAIN(TestHeadlessUpload)
+#include "tst_headless_upload.moc"
