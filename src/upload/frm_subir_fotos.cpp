@@ -187,7 +187,12 @@ void frmSubirFotos::cmdSubir_Click()
     if (!m_runReport && !m_windowReport)
         m_windowReport = std::make_unique<WindowRunReport>();
     settings.report = m_runReport ? m_runReport : m_windowReport.get();
-    m_lastRun = UploadRun(std::move(settings)).run();
+    // The report window yields to the event loop, where "Cancelar" may close this window.
+    const QPointer<frmSubirFotos> self(this);
+    const UploadSummary summary = UploadRun(std::move(settings)).run();
+    if (!self)
+        return;
+    m_lastRun = summary;
     m_running = false;
 }
 

@@ -12,8 +12,6 @@
 
 namespace {
 
-QString sourceDir() { return qEnvironmentVariable("RETRATIX_SOURCE_DIR", QStringLiteral(RETRATIX_SOURCE_DIR_DEFAULT)); }
-
 QString connectionString(const QString& dataSource)
 {
     return QStringLiteral("Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;"
@@ -41,6 +39,11 @@ bool runSqliteScript(const QString& databasePath, const QString& scriptPath, QSt
 }
 
 }  // namespace
+
+QString TestDatabase::sourceDir()
+{
+    return qEnvironmentVariable("RETRATIX_SOURCE_DIR", QStringLiteral(RETRATIX_SOURCE_DIR_DEFAULT));
+}
 
 QString TestDatabase::engineName(Engine engine)
 {

@@ -21,6 +21,8 @@ public:
     ~TestDatabase();
 
     static QString engineName(Engine engine);
+    // The source tree (RETRATIX_SOURCE_DIR, else the one this test was built from).
+    static QString sourceDir();
     db::Connection& connection() { return *m_connection; }
     // One more connection to the same database (for the program's global one).
     std::unique_ptr<db::Connection> openConnection() const;

@@ -213,7 +213,7 @@ void TestFrmSubirFotos::subirUploadsTheShownFolderForTheCodeBox()
 
 void TestFrmSubirFotos::eachRunOpensItsOwnReportWindow()
 {
-    ModGlob::ReportFolder = qEnvironmentVariable("RETRATIX_SOURCE_DIR") + QStringLiteral("/reports/");
+    ModGlob::ReportFolder = TestDatabase::sourceDir() + QStringLiteral("/reports/");
     ModGlob::DatabaseSid = m_database->dataSource();
     m_window->controls().Dir1->setPath(m_folder->filePath(QStringLiteral("sub")));
     int number = 600;

@@ -47,7 +47,7 @@ void TestHeadlessUpload::initTestCase()
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[Conexion]\r\nSID=" + m_database->dataSource().toUtf8() +
               "\r\n[Form]\r\nLeft=0\r\nTop=0\r\nWidth=7500\r\nHeight=5200\r\n[Listados]\r\nRptPath=" +
-              qgetenv("RETRATIX_SOURCE_DIR") + "/reports/\r\n[Impresoras]\r\nInstalacion=1\r\n");
+              TestDatabase::sourceDir().toUtf8() + "/reports/\r\n[Impresoras]\r\nInstalacion=1\r\n");
 }
 
 void TestHeadlessUpload::cleanupTestCase()
