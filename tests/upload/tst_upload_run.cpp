@@ -28,7 +28,6 @@ private slots:
     void sizeLimit_data();
     void sizeLimit();
     void insertThenUpdateKeepsOneRowAndBothRunsLogs();
-    void insertWritesTheInstallationOfTheCodeBox();
     void oneRunOfEveryOutcome();
     void progressFirstMovesAtTheFiftySecondFile();
     void elevenNinesEndTheRunWithoutReport();
@@ -137,6 +136,9 @@ void TestUploadRun::namesDecideWhatHappens_data()
     QTest::newRow("not a photo") << "notes.txt" << QString() << -1 << true;
     QTest::newRow("code ends at the first dot") << "12.5.jpg" << "Foto Insertada" << 12 << false;
     QTest::newRow("leading zeros") << "007.jpg" << "Foto Insertada" << 7 << false;
+    // Regional number forms name the member, and only its plain number reaches SQL and CODIGO.
+    QTest::newRow("group separator") << "1,00.jpg" << "Foto Insertada" << 100 << false;
+    QTest::newRow("blank before the code") << " 123.jpg" << "Foto Insertada" << 123 << false;
     QTest::newRow("no such member") << "555.jpg" << "Abonado no existente" << -1 << true;
     QTest::newRow("member of the other installation only") << "124.jpg" << "Abonado no existente" << -1 << true;
 }
@@ -238,15 +240,6 @@ void TestUploadRun::insertThenUpdateKeepsOneRowAndBothRunsLogs()
                                               QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO}= '") +
                                                   second.summary.runUser + QStringLiteral("'"),
                                               QStringLiteral("Informe Fotos")}));
-}
-
-void TestUploadRun::insertWritesTheInstallationOfTheCodeBox()
-{
-    writeFile(QStringLiteral("123.jpg"));
-    const Outcome outcome = upload(QStringLiteral("2"));
-    QVERIFY(outcome.failures.isEmpty());
-    QCOMPARE(m_database->rows(QStringLiteral("SELECT CODIGO, CODINSTALACION FROM ABONADOSFOTOS")),
-             (QList<QVariantList>{{123, 2}}));
 }
 
 void TestUploadRun::oneRunOfEveryOutcome()
