@@ -12,6 +12,7 @@
 #include "ui_frm_subir_fotos.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QPointer>
 #include <QStorageInfo>
 
@@ -27,6 +28,7 @@ struct TwipsRect {
 // The stored layout, in twips from the client area's top-left corner.
 constexpr int ClientWidth = 7380;
 constexpr int ClientHeight = 4740;
+constexpr int TextBoxLeft = 4320;
 constexpr TwipsRect Layout[] = {
     {"ProgressBar1", 480, 240, 6072, 312}, {"Drive1", 510, 780, 2400, 315},
     {"Label2_0", 3120, 855, 1290, 300},    {"Text1", 4320, 840, 2775, 285},
@@ -122,8 +124,15 @@ void frmSubirFotos::placeControls()
     const double twipsPerPixel = ModGlob::twipsPerPixel(logicalDpiX());
     const auto px = [twipsPerPixel](int twips) { return qRound(twips / twipsPerPixel); };
     for (const TwipsRect& control : Layout) {
-        if (auto* widget = findChild<QWidget*>(QLatin1String(control.name)))
-            widget->setGeometry(px(control.left), px(control.top), px(control.width), px(control.height));
+        auto* widget = findChild<QWidget*>(QLatin1String(control.name));
+        if (!widget)
+            continue;
+        int width = px(control.width);
+        // The stored widths suit the classic system font; a wider font may widen a label up to
+        // the text boxes beside it, so that its caption is never cut.
+        if (qobject_cast<QLabel*>(widget))
+            width = std::max(width, std::min(widget->sizeHint().width(), px(TextBoxLeft - control.left) - 4));
+        widget->setGeometry(px(control.left), px(control.top), width, px(control.height));
     }
     setFixedSize(px(ClientWidth), px(ClientHeight));
 }
@@ -139,6 +148,9 @@ void frmSubirFotos::Form_Load()
         ModGlob::ReportError(failure);
     }
     ui->Text2->setText(ModGlob::InstallationName.value());
+    // Both boxes show their text from its start (the name is followed by blanks).
+    ui->Text1->setCursorPosition(0);
+    ui->Text2->setCursorPosition(0);
 }
 
 void frmSubirFotos::LoadInstallationName()
