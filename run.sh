@@ -11,6 +11,12 @@ root=$PWD
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --parallel "$(nproc)" --target retratix make_demo_data
 
+# Qt wants a private runtime folder; a login session has one, a bare shell may not.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR=$root/build/runtime
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
+
 # Database, photo folder, report folder and Polidex.ini beside the program; kept once made.
 demo=$root/build/demo
 build/bin/make_demo_data --program-folder "$root/build/bin" --demo "$demo" --source "$root"
