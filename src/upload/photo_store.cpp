@@ -87,34 +87,44 @@ bool PhotoStore::refusedForSize(const QString& runUser, const QString& fileName,
     return true;
 }
 
-PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
-                                            const QString& fileName)
+bool PhotoStore::loadPhoto(const QString& runUser, const QString& fileName, db::Stream& stream)
 {
-    const QString code = checkedInstallationCode(installationCode);
     const QString path = photoFilePath(m_folder, fileName);
     // The size comes from the file system, so a large file is refused without being read.
     if (refusedForSize(runUser, fileName, QFileInfo(path).size()))
-        return Outcome::SizeRefused;
-
-    db::Stream stream;
+        return false;
     stream.setType(1);
     stream.open(0, -1);
     stream.loadFromFile(path);
     // The file may have grown since it was measured.
-    if (refusedForSize(runUser, fileName, stream.size()))
-        return Outcome::SizeRefused;
+    return !refusedForSize(runUser, fileName, stream.size());
+}
 
-    db::Recordset rs;
-    rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = -1"), m_connection, 3, 3, -1);
-    rs.addNew();
-    rs.setCollect(QStringLiteral("Codigo"), memberCodeForSql(fileName));
-    rs.setCollect(QStringLiteral("Codinstalacion"), code);
+void PhotoStore::savePhotoRow(db::Recordset& rs, const QString& installationCode, const QString& fileName,
+                              db::Stream& stream)
+{
+    rs.setCollect(QStringLiteral("Codinstalacion"), installationCode);
     rs.setCollect(QStringLiteral("filename"), fileName);
     rs.setCollect(QStringLiteral("filesize"), stream.size());
     rs.setCollect(QStringLiteral("foto"), stream.read(-1));
     rs.update();
     stream.close();
     rs.close();
+}
+
+PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
+                                            const QString& fileName)
+{
+    const QString code = checkedInstallationCode(installationCode);
+    db::Stream stream;
+    if (!loadPhoto(runUser, fileName, stream))
+        return Outcome::SizeRefused;
+
+    db::Recordset rs;
+    rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = -1"), m_connection, 3, 3, -1);
+    rs.addNew();
+    rs.setCollect(QStringLiteral("Codigo"), memberCodeForSql(fileName));
+    savePhotoRow(rs, code, fileName, stream);
 
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoInserted());
     return Outcome::Inserted;
@@ -124,29 +134,16 @@ PhotoStore::Outcome PhotoStore::UpdatePhoto(const QString& runUser, const QStrin
                                             const QString& fileName)
 {
     const QString code = checkedInstallationCode(installationCode);
-    const QString path = photoFilePath(m_folder, fileName);
-    if (refusedForSize(runUser, fileName, QFileInfo(path).size()))
-        return Outcome::SizeRefused;
-
     db::Stream stream;
-    stream.setType(1);
-    stream.open(0, -1);
-    stream.loadFromFile(path);
-    if (refusedForSize(runUser, fileName, stream.size()))
+    if (!loadPhoto(runUser, fileName, stream))
         return Outcome::SizeRefused;
 
     db::Recordset rs;
     rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = ") + code +
                 QStringLiteral(" AND CODIGO = ") + memberCodeForSql(fileName),
             m_connection, 3, 3, -1);
-    // The first row found is changed; with none, the first assignment fails.
-    rs.setCollect(QStringLiteral("Codinstalacion"), m_currentInstallationText());
-    rs.setCollect(QStringLiteral("filename"), fileName);
-    rs.setCollect(QStringLiteral("filesize"), stream.size());
-    rs.setCollect(QStringLiteral("foto"), stream.read(-1));
-    rs.update();
-    stream.close();
-    rs.close();
+    // The first row found is changed (CODIGO stays); with none, the first assignment fails.
+    savePhotoRow(rs, m_currentInstallationText(), fileName, stream);
 
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoUpdated());
     return Outcome::Updated;

@@ -7,6 +7,8 @@
 
 namespace db {
 class Connection;
+class Recordset;
+class Stream;
 }
 class UploadLog;
 
@@ -47,6 +49,11 @@ private:
     bool exists(const QString& table, int32_t memberNumber);
     // Logs the refusal and returns true when the file is too large to be stored.
     bool refusedForSize(const QString& runUser, const QString& fileName, qint64 size);
+    // Loads the photo file into the stream; false when it was refused for its size instead.
+    bool loadPhoto(const QString& runUser, const QString& fileName, db::Stream& stream);
+    // Assigns the columns both stores write, in their order, and saves the row.
+    static void savePhotoRow(db::Recordset& rs, const QString& installationCode, const QString& fileName,
+                             db::Stream& stream);
 
     db::Connection& m_connection;
     UploadLog& m_log;
