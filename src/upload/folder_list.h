@@ -3,9 +3,9 @@
 #include <QListWidget>
 #include <QString>
 
-// The classic folder list: the chain of folders from the drive's root down to the open folder,
-// then the open folder's subfolders, each entry indented by its depth. A single click (or Enter)
-// on an entry opens it.
+// The classic folder list: the chain of open folders from the drive's root down to the open
+// folder, then the open folder's subfolders, each entry (icon and name) indented by its depth.
+// A single click (or Enter) on an entry opens it.
 class FolderList final : public QListWidget {
     Q_OBJECT
 public:
@@ -22,9 +22,14 @@ public:
 signals:
     void pathChanged(const QString& path);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void openEntry(QListWidgetItem* item);
     void fill();
+    void scrollToOpenFolder();
 
     QString m_path;
+    QListWidgetItem* m_openEntry = nullptr;
 };
