@@ -9,7 +9,9 @@ root=$PWD
 ./scripts/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --parallel "$(nproc)" --target retratix make_demo_data
+# Ninja's lines only when there is something to build.
+cmake --build build --parallel "$(nproc)" --target retratix make_demo_data |
+    { grep -v -e '^ninja: no work to do' -e 'Re-checking globbed directories' || true; }
 
 # Qt wants a private runtime folder; a login session has one, a bare shell may not.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
@@ -17,7 +19,8 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 fi
 
-# Database, photo folder, report folder and Polidex.ini beside the program; kept once made.
+# Database, photo folder, report folder and Polidex.ini beside the program; kept once made, and
+# made again once an upload has stored the demo photos.
 demo=$root/build/demo
 build/bin/make_demo_data --program-folder "$root/build/bin" --demo "$demo" --source "$root"
 

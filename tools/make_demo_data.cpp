@@ -1,7 +1,8 @@
 // Creates the demo of ./run.sh: a SQLite database with two installations and their members (some
 // with a photo already), a folder of photos that meets every outcome and every skip rule of an
-// upload, the report folder and Polidex.ini beside the program. Idempotent: the database is kept
-// once made; the photo folder is made again when its photos to store are gone.
+// upload, the report folder and Polidex.ini beside the program. Idempotent and quiet when nothing
+// changes: the demo is kept once made, and made again (database and photo folder) when an upload
+// has taken its photos to store, so that every run of the demo meets every outcome.
 #include <QCommandLineParser>
 #include <QBuffer>
 #include <QDir>
@@ -66,6 +67,17 @@ void writeFile(const QString& path, const QByteArray& bytes)
         fail(QStringLiteral("cannot write ") + path);
 }
 
+// Writes the file unless it already holds these bytes; true when it wrote.
+bool updateFile(const QString& path, const QByteArray& bytes)
+{
+    QFile current(path);
+    if (current.open(QIODevice::ReadOnly) && current.readAll() == bytes)
+        return false;
+    current.close();
+    writeFile(path, bytes);
+    return true;
+}
+
 class Database {
 public:
     explicit Database(const QString& path)
@@ -108,7 +120,8 @@ void createDatabase(const QString& path, const QString& schemaPath)
     if (!schema.open(QIODevice::ReadOnly))
         fail(QStringLiteral("cannot read ") + schemaPath);
     const QString temporary = path + QStringLiteral(".new");
-    QFile::remove(temporary);
+    for (const QString& stale : {temporary, temporary + QStringLiteral("-journal")})
+        QFile::remove(stale);
     {
         Database db(temporary);
         db.exec(schema.readAll());
@@ -139,7 +152,9 @@ void createDatabase(const QString& path, const QString& schemaPath)
             db.insertPhoto(1, member, photo(member, false));
         db.exec("COMMIT");
     }
-    QFile::remove(path);
+    // A log of the old database's writes must not meet the new one.
+    for (const QString& old : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
+        QFile::remove(old);
     if (!QFile::rename(temporary, path))
         fail(QStringLiteral("cannot create ") + path);
     out << "Demo database created: " << path << " (2 installations, 420 members, 10 photos)\n";
@@ -205,27 +220,28 @@ int main(int argc, char* argv[])
     QDir().mkpath(demo.path());
 
     const QString database = demo.filePath(QStringLiteral("retratix.db"));
-    if (!QFile::exists(database))
-        createDatabase(database, source.filePath(QStringLiteral("db/sqlite/schema.sql")));
-
     const QString photos = demo.filePath(QStringLiteral("fotos"));
     const QStringList storable = storablePhotos();
-    const bool anyLeft = std::any_of(storable.begin(), storable.end(), [&photos](const QString& name) {
+    const bool photosLeft = std::any_of(storable.begin(), storable.end(), [&photos](const QString& name) {
         return QFile::exists(photos + QLatin1Char('/') + name);
     });
-    if (!anyLeft) {
-        const bool existed = QFileInfo::exists(photos);
+    // Once an upload has stored the demo photos, the photos and the database start again
+    // together: with the photos stored, new copies would all be updates.
+    if (!photosLeft && QFileInfo::exists(photos))
+        out << "The demo photos were uploaded: making the demo data again.\n";
+    if (!photosLeft || !QFile::exists(database))
+        createDatabase(database, source.filePath(QStringLiteral("db/sqlite/schema.sql")));
+    if (!photosLeft) {
         createPhotoFolder(photos);
-        out << (existed ? "Demo photo folder was emptied by an upload; re-created: " : "Demo photo folder created: ")
-            << photos << '\n';
+        out << "Demo photo folder: " << photos << '\n';
     }
 
     const QString reports = demo.filePath(QStringLiteral("reports"));
     QDir().mkpath(reports);
-    const QString report = reports + QStringLiteral("/ListadoFotos.rpt");
-    QFile::remove(report);
-    if (!QFile::copy(source.filePath(QStringLiteral("reports/ListadoFotos.rpt")), report))
-        fail(QStringLiteral("cannot copy the report to ") + report);
+    QFile report(source.filePath(QStringLiteral("reports/ListadoFotos.rpt")));
+    if (!report.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("cannot read ") + report.fileName());
+    updateFile(reports + QStringLiteral("/ListadoFotos.rpt"), report.readAll());
 
     // The configuration beside the program; the report folder ends with its separator.
     QByteArray ini;
@@ -235,7 +251,8 @@ int main(int argc, char* argv[])
     ini += "[FicherosASCII]\r\nPathASCII=\r\n";
     ini += "[Impresoras]\r\nImpresoraTickets=\r\nPuertoCajon=\r\nInstalacion=1\r\n";
     ini += "[Fotos]\r\nFotoPath=" + photos.toLocal8Bit() + "\r\nDefPath=" + photos.toLocal8Bit() + "\r\n";
-    writeFile(program.filePath(QStringLiteral("Polidex.ini")), ini);
-    out << "Configuration: " << program.filePath(QStringLiteral("Polidex.ini")) << '\n';
+    const QString iniPath = program.filePath(QStringLiteral("Polidex.ini"));
+    if (updateFile(iniPath, ini))
+        out << "Configuration: " << iniPath << '\n';
     return 0;
 }
