@@ -59,6 +59,7 @@ private:
     std::deque<int32_t> m_runNumbers;
     int32_t m_nextRunNumber = 0;
     int m_batchSize = 100;
+    int m_maxDraws = 1000;
 };
 
 void TestUploadRun::initTestCase()
@@ -84,6 +85,7 @@ void TestUploadRun::init()
     m_runNumbers.clear();
     m_nextRunNumber = 1000;
     m_batchSize = 100;
+    m_maxDraws = 1000;
 }
 
 TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
@@ -104,6 +106,7 @@ TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
     settings.report = &m_report;
     settings.reportError = [&outcome](const Failure& failure) { outcome.failures.append(failure); };
     settings.durableBatchSize = m_batchSize;
+    settings.maxRunNumberDraws = m_maxDraws;
     outcome.summary = UploadRun(std::move(settings)).run();
     return outcome;
 }
@@ -372,21 +375,13 @@ void TestUploadRun::runNumberTakenByEarlierRows()
                                            "VALUES ('%1', 'old.jpg', 'S', 'Foto Insertada')")
                                 .arg(QLatin1String(number)));
     m_runNumbers.assign(draws.begin(), draws.end());
+    m_maxDraws = maxDraws;
     writeFile(QStringLiteral("555.jpg"));
 
-    UploadRun::Settings settings;
-    settings.connection = &m_database->connection();
-    settings.folder = m_photos.path();
-    settings.installationText = [] { return QStringLiteral("1"); };
-    settings.drawRunNumber = [this] {
-        const int32_t number = m_runNumbers.front();
-        m_runNumbers.pop_front();
-        return number;
-    };
-    settings.reportError = [](const Failure& failure) { QFAIL(qPrintable(failure.description)); };
-    settings.maxRunNumberDraws = maxDraws;
-    const UploadSummary summary = UploadRun(std::move(settings)).run();
-
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QVERIFY(m_runNumbers.empty());  // every draw was used
+    const UploadSummary& summary = outcome.summary;
     QCOMPARE(summary.runUser, runUser);
     QCOMPARE(logOf(runUser).size(), 1);
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = 'old.jpg'")),
