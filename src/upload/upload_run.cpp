@@ -14,17 +14,22 @@
 
 namespace {
 
-// A file is deleted only as the classic delete without forcing does: a read-only file
-// (no owner write permission, the read-only attribute on Windows) is refused, also for root.
-void deleteWithoutForcing(const QString& path)
+// What a delete without forcing refuses: a missing file, and a read-only one (no owner write
+// permission, the read-only attribute on Windows), also for root.
+void checkDeletable(const QString& path)
 {
     if (!QFileInfo::exists(path))
         throw RuntimeError::failure(RuntimeError::FileNotFound);
-    if (!(QFile::permissions(path) & QFileDevice::WriteOwner) || !QFile::remove(path))
+    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-bool isReadOnly(const QString& path) { return !(QFile::permissions(path) & QFileDevice::WriteOwner); }
+void deleteWithoutForcing(const QString& path)
+{
+    checkDeletable(path);
+    if (!QFile::remove(path))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
 
 }  // namespace
 
@@ -77,9 +82,8 @@ QString UploadRun::freshRunUser(int32_t firstDraw)
 
 void UploadRun::fileStored(const QString& path)
 {
-    // Deleting a read-only file would fail: the run ends here, as it would at its deletion.
-    if (isReadOnly(path))
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    // A file its deletion would refuse ends the run here, as its deletion would.
+    checkDeletable(path);
     m_pendingDeletions.append(path);
     if (m_pendingDeletions.size() >= m_settings.durableBatchSize)
         deletePendingFiles();
