@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/text.h"
+
 #include <QString>
 
 // A text of exactly N characters: a shorter value is padded with blanks on the right,
@@ -18,25 +20,12 @@ public:
         return *this;
     }
 
-    static constexpr int capacity() { return N; }
     // The full N characters, blanks included.
     const QString& value() const { return m_text; }
-    // Without leading and trailing blanks.
+    // Without leading and trailing blanks (U+0020 only).
     QString trimmed() const { return trimBlanks(m_text); }
 
     bool operator==(const FixedText& other) const = default;
-
-    // Removes leading and trailing U+0020 only (not tabs or line breaks).
-    static QString trimBlanks(const QString& text)
-    {
-        qsizetype first = 0;
-        qsizetype last = text.size();
-        while (first < last && text.at(first) == QLatin1Char(' '))
-            ++first;
-        while (last > first && text.at(last - 1) == QLatin1Char(' '))
-            --last;
-        return text.mid(first, last - first);
-    }
 
 private:
     void assign(const QString& value)
@@ -48,6 +37,3 @@ private:
 
     QString m_text;
 };
-
-// Trim of blanks (U+0020) only, as the program trims names, paths and keys.
-inline QString trimBlanks(const QString& text) { return FixedText<1>::trimBlanks(text); }

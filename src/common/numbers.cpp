@@ -1,6 +1,7 @@
 #include "numbers.h"
 
 #include "failure.h"
+#include "text.h"
 
 #include <QRegularExpression>
 
@@ -16,17 +17,9 @@ struct Decimal {
     QString fractionDigits;
 };
 
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
-
 std::optional<Decimal> parse(const QString& text, const QLocale& locale)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    const QString body = text.mid(begin, end - begin);
+    const QStringView body = trimEnds(text, u" \t");
 
     const QString decimalPoint = locale.decimalPoint();
     const QString groupSeparator = locale.groupSeparator();

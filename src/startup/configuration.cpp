@@ -3,6 +3,7 @@
 
 #include "common/numbers.h"
 #include "common/platform.h"
+#include "common/text.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -15,18 +16,8 @@ namespace {
 // The longest value the reader returns: its buffer holds 255 characters with the final NUL.
 constexpr qsizetype MaxValueLength = 254;
 
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
-
-QString trimmedLine(QStringView line)
-{
-    qsizetype first = 0;
-    qsizetype last = line.size();
-    while (first < last && isBlank(line.at(first)))
-        ++first;
-    while (last > first && isBlank(line.at(last - 1)))
-        --last;
-    return line.mid(first, last - first).toString();
-}
+// Lines, names and values lose the blanks and tabs around them.
+QString trimmedLine(QStringView line) { return trimEnds(line, u" \t").toString(); }
 
 QString withoutMatchingQuotes(const QString& value)
 {
