@@ -57,14 +57,13 @@ std::optional<QString> findValue(const QString& text, const QString& section, co
     return std::nullopt;
 }
 
-// The name the platform reports, if it fits a buffer of the given size with its final NUL;
-// otherwise the variable keeps what it held.
+// The name the platform reports, if it fits a buffer of N characters with its final NUL.
+// One that does not fit leaves the buffer as it was before the call, all NULs: the empty text.
 template <int N>
 void storeSystemName(FixedText<N>& variable, QString name)
 {
     name.remove(QChar(0));
-    if (name.size() < N)
-        variable = name;
+    variable = name.size() < N ? name : QString();
 }
 
 }  // namespace

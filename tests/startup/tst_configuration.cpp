@@ -1,9 +1,5 @@
-#include "ini_files.h"
-#include "startup/mod_glob.h"
-#include "test_platform.h"
+#include "startup_fixture.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ModGlob;
@@ -12,19 +8,8 @@ class TestConfiguration final : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_folder = std::make_unique<QTemporaryDir>();
-        m_platform = std::make_unique<TestPlatform>();
-        m_platform->folder = QDir::toNativeSeparators(m_folder->path());
-        ComputerName = QString();
-        UserName = QString();
-    }
-    void cleanup()
-    {
-        m_platform.reset();
-        m_folder.reset();
-    }
+    void init() { m_fixture = std::make_unique<StartupFixture>(); }
+    void cleanup() { m_fixture.reset(); }
 
     void readIniValue_data()
     {
@@ -88,25 +73,24 @@ private slots:
         QFETCH(QString, section);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        const QString path = m_folder->filePath(QStringLiteral("Polidex.ini"));
-        writeFile(path, content);
-        QCOMPARE(ReadIniValue(path, section, key, QStringLiteral("<default>")), expected);
+        m_fixture->writeIni(content);
+        QCOMPARE(ReadIniValue(m_fixture->iniPath(), section, key, QStringLiteral("<default>")), expected);
     }
 
     void readIniValueOfMissingFile()
     {
-        QCOMPARE(ReadIniValue(m_folder->filePath(QStringLiteral("nada.ini")), QStringLiteral("Conexion"),
+        QCOMPARE(ReadIniValue(m_fixture->folder.filePath(QStringLiteral("nada.ini")), QStringLiteral("Conexion"),
                               QStringLiteral("SID"), QStringLiteral("d")),
                  QStringLiteral("d"));
     }
 
     void loadFillsEveryGlobal()
     {
-        writeFile(iniPath(), completeIni("  orcl  "));
-        m_platform->printers = {QStringLiteral("PDF"), QStringLiteral("Ticket")};
+        m_fixture->writeIni(completeIni("  orcl  "));
+        m_fixture->platform.printers = {QStringLiteral("PDF"), QStringLiteral("Ticket")};
         LoadConfiguration();
 
-        QCOMPARE(IniFilePath, m_platform->folder + Application::pathSeparator() + QStringLiteral("Polidex.ini"));
+        QCOMPARE(IniFilePath, m_fixture->platform.folder + Application::pathSeparator() + QStringLiteral("Polidex.ini"));
         QCOMPARE(DatabaseType, QStringLiteral("ORACLE"));
         QCOMPARE(DbProvider.value(), padded(QStringLiteral("OraOLEDB"), 30));
         QCOMPARE(DatabaseSid.value(), padded(QStringLiteral("orcl"), 100));
@@ -137,7 +121,7 @@ private slots:
         ini.replace("FotoPath=C:\\Fotos", "FotoPath=" + longPath);
         ini.replace("PuertoCajon=COM1", "PuertoCajon=COM12:9600");
         ini.replace("BASEDATOS=ORACLE", "BASEDATOS=" + QByteArray(120, 'b'));
-        writeFile(iniPath(), ini);
+        m_fixture->writeIni(ini);
         LoadConfiguration();
         QCOMPARE(ReportFolder, QString::fromLatin1(longPath));  // whole: the report file name follows it
         QCOMPARE(PhotoFolder.value(), QString::fromLatin1(longPath.left(75)));
@@ -147,11 +131,11 @@ private slots:
 
     void deepProgramFolderStillFindsTheFile()
     {
-        QString deep = m_folder->path();
+        QString deep = m_fixture->folder.path();
         while (deep.size() < 120)
             deep += QStringLiteral("/carpeta-de-programas");
         QVERIFY(QDir().mkpath(deep));
-        m_platform->folder = QDir::toNativeSeparators(deep);
+        m_fixture->platform.folder = QDir::toNativeSeparators(deep);
         writeFile(deep + QStringLiteral("/Polidex.ini"), completeIni("orcl"));
         LoadConfiguration();
         QCOMPARE(DatabaseSid.trimmed(), QStringLiteral("orcl"));
@@ -181,8 +165,8 @@ private slots:
         QFETCH(int, index);
         QByteArray ini = completeIni("orcl");
         ini.replace("ImpresoraTickets=Ticket", "ImpresoraTickets=" + configured);
-        writeFile(iniPath(), ini);
-        m_platform->printers = printers;
+        m_fixture->writeIni(ini);
+        m_fixture->platform.printers = printers;
         LoadConfiguration();
         QCOMPARE(TicketPrinterIndex, index);
     }
@@ -210,9 +194,9 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, storedComputer);
         QFETCH(QString, storedUser);
-        writeFile(iniPath(), completeIni("orcl"));
-        m_platform->computer = computer;
-        m_platform->user = user;
+        m_fixture->writeIni(completeIni("orcl"));
+        m_fixture->platform.computer = computer;
+        m_fixture->platform.user = user;
         LoadConfiguration();  // a name that does not fit is no failure
         QCOMPARE(ComputerName.trimmed(), storedComputer);
         QCOMPARE(UserName.trimmed(), storedUser);
@@ -242,7 +226,7 @@ private slots:
         QFETCH(QByteArray, to);
         QFETCH(int, failure);
         if (writeIni)
-            writeFile(iniPath(), completeIni("orcl").replace(from, to));
+            m_fixture->writeIni(completeIni("orcl").replace(from, to));
         try {
             LoadConfiguration();
             QFAIL("the load went through");
@@ -253,18 +237,16 @@ private slots:
 
     void fractionRoundsToEven()
     {
-        writeFile(iniPath(), completeIni("orcl").replace("Left=120", "Left=2.5").replace("Top=-45", "Top=1.5"));
+        m_fixture->writeIni(completeIni("orcl").replace("Left=120", "Left=2.5").replace("Top=-45", "Top=1.5"));
         LoadConfiguration();
         QCOMPARE(FormLeft, int16_t(2));
         QCOMPARE(FormTop, int16_t(2));
     }
 
 private:
-    QString iniPath() const { return m_folder->filePath(QStringLiteral("Polidex.ini")); }
     static QString padded(const QString& text, int width) { return text.leftJustified(width, QLatin1Char(' ')); }
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<TestPlatform> m_platform;
+    std::unique_ptr<StartupFixture> m_fixture;
 };
 
 QTEST_GUILESS_MAIN(TestConfiguration)

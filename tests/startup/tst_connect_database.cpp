@@ -1,10 +1,5 @@
-#include "common/messages.h"
-#include "ini_files.h"
-#include "startup/mod_glob.h"
-#include "test_platform.h"
+#include "startup_fixture.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ModGlob;
@@ -20,21 +15,10 @@ class TestConnectDatabase final : public QObject {
 private slots:
     void init()
     {
-        m_folder = std::make_unique<QTemporaryDir>();
-        m_platform = std::make_unique<TestPlatform>();
-        m_platform->folder = QDir::toNativeSeparators(m_folder->path());
-        m_messages = std::make_unique<RecordingMessages>();
-        Messages::install(m_messages.get());
-        DbConnection.reset();
+        m_fixture = std::make_unique<StartupFixture>();
         DbConnectionString = QString();
     }
-    void cleanup()
-    {
-        Messages::install(nullptr);
-        DbConnection.reset();
-        m_platform.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void programEnds_data()
     {
@@ -64,20 +48,20 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, title);
         if (!ini.isEmpty())
-            writeFile(iniPath(), ini);
+            m_fixture->writeIni(ini);
         try {
             ConnectDatabase();
             QFAIL("the program went on");
         } catch (const ProgramEnd& end) {
             QVERIFY(end.exitStatus != 0);
         }
-        QCOMPARE(m_messages->shown.size(), 1);
-        QCOMPARE(m_messages->shown.first(), (ShownMessage{text, MessageIcon::Critical, title}));
+        QCOMPARE(m_fixture->messages.shown.size(), 1);
+        QCOMPARE(m_fixture->messages.shown.first(), (ShownMessage{text, MessageIcon::Critical, title}));
     }
 
     void emptySidCreatesNoConnection()
     {
-        writeFile(iniPath(), completeIni(""));
+        m_fixture->writeIni(completeIni(""));
         QVERIFY_THROWS_EXCEPTION(ProgramEnd, ConnectDatabase());
         QVERIFY(!DbConnection);
         QCOMPARE(DatabaseType, QStringLiteral("SQL"));
@@ -87,11 +71,11 @@ private slots:
     void opensWithTheTrimmedServiceName()
     {
         // SQLite rejects "SET LOCK_TIMEOUT 0": dropped without a word, the connection stays open.
-        const QString database = m_folder->filePath(QStringLiteral("retratix.db"));
+        const QString database = m_fixture->folder.filePath(QStringLiteral("retratix.db"));
         writeFile(database, QByteArray());  // an empty file is an empty SQLite database
-        writeFile(iniPath(), completeIni("  sqlite:" + database.toUtf8() + "  "));
+        m_fixture->writeIni(completeIni("  sqlite:" + database.toUtf8() + "  "));
         ConnectDatabase();
-        QVERIFY(m_messages->shown.isEmpty());
+        QVERIFY(m_fixture->messages.shown.isEmpty());
         QVERIFY(DbConnection);
         QCOMPARE(DbConnection->state(), int32_t(db::Connection::StateOpen));
         QCOMPARE(DbConnectionString.trimmed(), Prefix + QStringLiteral("sqlite:") + database);
@@ -102,11 +86,7 @@ private slots:
     }
 
 private:
-    QString iniPath() const { return m_folder->filePath(QStringLiteral("Polidex.ini")); }
-
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<TestPlatform> m_platform;
-    std::unique_ptr<RecordingMessages> m_messages;
+    std::unique_ptr<StartupFixture> m_fixture;
 };
 
 QTEST_GUILESS_MAIN(TestConnectDatabase)

@@ -1,13 +1,8 @@
-#include "common/messages.h"
-#include "ini_files.h"
 #include "startup/frm_splash.h"
-#include "startup/mod_glob.h"
-#include "test_platform.h"
+#include "startup_fixture.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -35,27 +30,13 @@ class TestStartUp final : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_folder = std::make_unique<QTemporaryDir>();
-        m_platform = std::make_unique<TestPlatform>();
-        m_platform->folder = QDir::toNativeSeparators(m_folder->path());
-        Messages::install(&m_messages);
-        m_messages.shown.clear();
-        DbConnection.reset();
-    }
-    void cleanup()
-    {
-        Messages::install(nullptr);
-        DbConnection.reset();
-        m_platform.reset();
-        m_folder.reset();
-    }
+    void init() { m_fixture = std::make_unique<StartupFixture>(); }
+    void cleanup() { m_fixture.reset(); }
 
     void splashThenMainWindow()
     {
-        writeFile(m_folder->filePath(QStringLiteral("r.db")), QByteArray());
-        writeFile(m_folder->filePath(QStringLiteral("Polidex.ini")), completeIni("sqlite:r.db"));
+        writeFile(m_fixture->folder.filePath(QStringLiteral("r.db")), QByteArray());
+        m_fixture->writeIni(completeIni("sqlite:r.db"));
         bool splashSeenDuringTheWait = false;
         QTimer::singleShot(1000, [&] { splashSeenDuringTheWait = visibleSplash() != nullptr; });
 
@@ -72,24 +53,22 @@ private slots:
         QVERIFY(mainWindowAfterMs > 2000);
         QVERIFY(mainWindowAfterMs < 8000);  // generous: a loaded machine runs slowly
         QVERIFY(splashGoneBeforeMainWindow);
-        QVERIFY(m_messages.shown.isEmpty());
+        QVERIFY(m_fixture->messages.shown.isEmpty());
         QCOMPARE(DbConnection->state(), int32_t(db::Connection::StateOpen));
     }
 
     void noServiceNameShowsNoWindow()
     {
-        writeFile(m_folder->filePath(QStringLiteral("Polidex.ini")), completeIni(""));
+        m_fixture->writeIni(completeIni(""));
         bool mainWindowShown = false;
         QVERIFY_THROWS_EXCEPTION(ProgramEnd, StartUp([&] { mainWindowShown = true; }));
         QVERIFY(!mainWindowShown);
         QVERIFY(!anySplash());
-        QCOMPARE(m_messages.shown.size(), 1);
+        QCOMPARE(m_fixture->messages.shown.size(), 1);
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<TestPlatform> m_platform;
-    RecordingMessages m_messages;
+    std::unique_ptr<StartupFixture> m_fixture;
 };
 
 QTEST_MAIN(TestStartUp)
