@@ -9,22 +9,16 @@
 
 namespace ModGlob {
 namespace {
-constexpr int32_t DivisionByZero = 11;
-}
 
-int64_t integerDivide(double dividend, double divisor)
-{
-    // nearbyint follows the default rounding mode: to nearest, halves to even.
-    const auto a = static_cast<int64_t>(std::nearbyint(dividend));
-    const auto b = static_cast<int64_t>(std::nearbyint(divisor));
-    if (b == 0)
-        throw RuntimeError::failure(DivisionByZero);
-    return a / b;
-}
+// twips \ 2. nearbyint follows the default rounding mode: to nearest, halves to even; the
+// integer division truncates toward zero.
+int64_t halved(double twips) { return static_cast<int64_t>(std::nearbyint(twips)) / 2; }
+
+}  // namespace
 
 TwipsPosition centredPosition(double screenWidth, double screenHeight, double windowWidth, double windowHeight)
 {
-    return {integerDivide(screenWidth - windowWidth, 2), integerDivide(screenHeight - windowHeight, 2)};
+    return {halved(screenWidth - windowWidth), halved(screenHeight - windowHeight)};
 }
 
 double twipsPerPixel(double logicalDpi) { return 1440.0 / logicalDpi; }

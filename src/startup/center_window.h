@@ -10,12 +10,10 @@ struct TwipsPosition {
     bool operator==(const TwipsPosition&) const = default;
 };
 
-// The classic integer division a \ b: both operands rounded to whole numbers (halves to the
-// even neighbour), then the quotient truncated toward zero. A divisor that rounds to 0 fails (11).
-int64_t integerDivide(double dividend, double divisor);
-
-// Where CenterWindow puts a window, all in twips: (screen - window outer size) \ 2.
-// A window larger than the screen gets a negative position.
+// Where CenterWindow puts a window, all in twips: (screen - window outer size) \ 2, the classic
+// integer division: the difference rounded to a whole number (halves to the even neighbour),
+// then halved with the remainder dropped (toward zero). A window larger than the screen gets a
+// negative position.
 TwipsPosition centredPosition(double screenWidth, double screenHeight, double windowWidth, double windowHeight);
 
 // Twips per pixel at a logical resolution (15 at 96 dots per inch).
