@@ -60,9 +60,8 @@ void LoadConfiguration();
 // Loads the configuration and opens DbConnection. When no connection can be had it shows its
 // message and throws ProgramEnd.
 void ConnectDatabase();
-// The message ReportError shows for a failure.
-QString ErrorReportText(const Failure& failure);
-// Shows the failure being handled in the program's common format.
+// Shows the failure being handled in the program's common format: a fixed sentence for five
+// provider failures, otherwise its number, source and description.
 void ReportError(const Failure& failure);
 // Moves a top-level window to the middle of its screen (see center_window.h); never fails.
 void CenterWindow(QWidget& window);

@@ -19,9 +19,7 @@ QString friendlyText(int32_t number)
     }
 }
 
-}  // namespace
-
-QString ErrorReportText(const Failure& failure)
+QString messageFor(const Failure& failure)
 {
     const QString friendly = friendlyText(failure.number);
     if (!friendly.isEmpty())
@@ -32,9 +30,11 @@ QString ErrorReportText(const Failure& failure)
         + failure.description;
 }
 
+}  // namespace
+
 void ReportError(const Failure& failure)
 {
-    showMessage(ErrorReportText(failure), MessageIcon::Critical, QStringLiteral("Error"));
+    showMessage(messageFor(failure), MessageIcon::Critical, QStringLiteral("Error"));
 }
 
 }  // namespace ModGlob
