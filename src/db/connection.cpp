@@ -34,8 +34,6 @@ bool changesSchema(const QString& sql)
 
 struct Connection::Private {
     QString connectionString;
-    int32_t isolationLevel = 0x1000;  // cursor stability (read committed), until set
-    int32_t cursorLocation = 3;
     int32_t timeout = 15;
     QString name = QStringLiteral("retratix-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     QSqlDatabase database;
@@ -75,13 +73,7 @@ Connection::~Connection()
 }
 
 void Connection::setConnectionString(const QString& connectionString) { d->connectionString = connectionString; }
-QString Connection::connectionString() const { return d->connectionString; }
-void Connection::setIsolationLevel(int32_t level) { d->isolationLevel = level; }
-int32_t Connection::isolationLevel() const { return d->isolationLevel; }
-void Connection::setCursorLocation(int32_t location) { d->cursorLocation = location; }
-int32_t Connection::cursorLocation() const { return d->cursorLocation; }
 void Connection::setConnectionTimeout(int32_t seconds) { d->timeout = seconds; }
-int32_t Connection::connectionTimeout() const { return d->timeout; }
 
 void Connection::open(const QString& connectionString, const QString& userId, const QString& password, int32_t)
 {

@@ -21,8 +21,9 @@ namespace db {
 // the change is committed and visible to every other connection. A returned commit is durable
 // (survives a power cut) on PostgreSQL (synchronous_commit on) and, as a rule, on ODBC servers;
 // on SQLite it is durable once makeCommittedDurable() has returned.
-// The isolation level and cursor location are kept for the program's sake: the program opens no
-// transaction, so each statement runs at the engine's own level, and cursors are always client side.
+// The isolation level and cursor location are accepted as the program sets them and change nothing:
+// the program opens no transaction, so each statement runs at the engine's own level, and this
+// layer's cursors are always client side.
 class Connection final {
 public:
     enum State : int32_t { StateClosed = 0, StateOpen = 1 };
@@ -33,14 +34,10 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     void setConnectionString(const QString& connectionString);
-    QString connectionString() const;
-    void setIsolationLevel(int32_t level);
-    int32_t isolationLevel() const;
-    void setCursorLocation(int32_t location);
-    int32_t cursorLocation() const;
+    void setIsolationLevel(int32_t) {}
+    void setCursorLocation(int32_t) {}
     // Seconds the open may wait for a server (15 unless set).
     void setConnectionTimeout(int32_t seconds);
-    int32_t connectionTimeout() const;
 
     // Opens the connection or raises a Failure; options -1 (the open completes before it returns).
     // An empty connectionString uses the one set before; a non-empty userId or password stands

@@ -250,6 +250,18 @@ struct Recordset::Private {
 
     bool hasCurrentRow() const { return current >= 0 && current < rows.size(); }
 
+    // The position of a column named without regard to case, in an open recordset.
+    int columnOf(const QString& name) const
+    {
+        if (!open)
+            throw closedFailure();
+        const int column = header.indexOf(name);
+        if (column < 0)
+            throw Failure(LayerError::ItemNotFound, driver(),
+                          QStringLiteral("No se encontró el elemento en la colección: ") + name);
+        return column;
+    }
+
     void beginEdit()
     {
         if (edit != Edit::None)
@@ -428,12 +440,7 @@ int32_t Recordset::recordCount() const
 
 QVariant Recordset::fields(const QString& name) const
 {
-    if (!d->open)
-        throw closedFailure();
-    const int column = d->header.indexOf(name);
-    if (column < 0)
-        throw Failure(LayerError::ItemNotFound, d->driver(),
-                      QStringLiteral("No se encontró el elemento en la colección: ") + name);
+    const int column = d->columnOf(name);
     if (d->edit != Private::Edit::None)
         return d->editRow.value(column);
     if (!d->hasCurrentRow())
@@ -457,12 +464,7 @@ void Recordset::addNew()
 
 void Recordset::setCollect(const QString& name, const QVariant& value)
 {
-    if (!d->open)
-        throw closedFailure();
-    const int column = d->header.indexOf(name);
-    if (column < 0)
-        throw Failure(LayerError::ItemNotFound, d->driver(),
-                      QStringLiteral("No se encontró el elemento en la colección: ") + name);
+    const int column = d->columnOf(name);
     if (d->table.isEmpty() || d->readOnly)
         throw d->notUpdatable(QStringLiteral("la consulta no lee una sola tabla o es de solo lectura"));
     d->beginEdit();

@@ -60,19 +60,20 @@ class Command final {
 public:
     void setActiveConnection(Connection& connection) { m_connection = &connection; }
     void setCommandText(const QString& text) { m_text = text; }
-    void setCommandType(int32_t type) { m_type = type; }
+    // Type 1 (text), the only kind there is here.
+    void setCommandType(int32_t) {}
     void execute(int32_t options = -1);
 
 private:
     Connection* m_connection = nullptr;
     QString m_text;
-    int32_t m_type = 1;
 };
 
 // A whole file held as bytes. The file is read once, whole, by loadFromFile.
 class Stream final {
 public:
-    void setType(int32_t type) { m_type = type; }
+    // Type 1 (bytes), the only kind there is here.
+    void setType(int32_t) {}
     void open(int32_t mode = 0, int32_t options = -1);
     // Loads the whole file; a missing or unreadable file raises a Failure (53 / 70 / 76), one over
     // 2 GiB (whose size a 32-bit count cannot tell) overflow (6) without being read.
@@ -83,8 +84,6 @@ public:
     void close();
 
 private:
-    int32_t m_type = 1;
-    bool m_open = false;
     QByteArray m_bytes;
     qsizetype m_position = 0;
 };

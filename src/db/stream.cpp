@@ -12,7 +12,6 @@ namespace db {
 
 void Stream::open(int32_t, int32_t)
 {
-    m_open = true;
     m_bytes.clear();
     m_position = 0;
 }
@@ -33,7 +32,6 @@ void Stream::loadFromFile(const QString& path)
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     m_bytes = std::move(bytes);
     m_position = 0;
-    m_open = true;
 }
 
 int32_t Stream::size() const { return static_cast<int32_t>(m_bytes.size()); }
@@ -49,7 +47,6 @@ QByteArray Stream::read(int32_t count)
 
 void Stream::close()
 {
-    m_open = false;
     m_bytes.clear();
     m_position = 0;
 }
