@@ -3,6 +3,7 @@
 #include "common/platform.h"
 #include "reporting/mod_rutinas.h"
 #include "reporting/report_engine.h"
+#include "reporting_test_support.h"
 
 #include <QTest>
 
@@ -27,19 +28,10 @@ public:
     QString sql;
 };
 
-QString s(const char* text) { return QString::fromUtf8(text); }
-
-int failureNumber(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Failure& failure) {
-        return failure.number;
-    }
-    return 0;
-}
-
 }  // namespace
+
+using reportingtest::failureNumber;
+using reportingtest::s;
 
 class TestModRutinas : public QObject {
     Q_OBJECT

@@ -5,19 +5,19 @@
 #include "reporting/prueba_form.h"
 #include "reporting/report_preparation.h"
 #include "reporting/report_viewer.h"
+#include "reporting_test_support.h"
 #include "startup/mod_glob.h"
 
 #include <QGuiApplication>
 #include <QPointer>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-namespace {
+using reportingtest::failureNumber;
+using reportingtest::s;
 
-QString s(const char* text) { return QString::fromUtf8(text); }
+namespace {
 
 // Records the messages and whether the busy pointer was up while each was shown.
 class PointerCheckingMessages final : public Messages {
@@ -174,16 +174,6 @@ reporting::ReportApplicationFactory FakeEngine::factory()
 }
 
 using SortFields = QList<std::pair<QString, reporting::SortDirection>>;
-
-int failureNumber(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Failure& failure) {
-        return failure.number;
-    }
-    return 0;
-}
 
 ShownMessage critical(const QString& text) { return {text, MessageIcon::Critical, Application::title()}; }
 
@@ -511,20 +501,13 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
     QFETCH(QStringList, expected);
     QVERIFY(m_dir.isValid());
     const QString databasePath = m_dir.filePath(s("retratix.db"));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(s("QSQLITE"), s("setup"));
-        db.setDatabaseName(databasePath);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.exec(s("DROP TABLE IF EXISTS LOG_ABONADOSFOTOS")));
-        QVERIFY(query.exec(s("CREATE TABLE LOG_ABONADOSFOTOS (CODINSTALACION INTEGER, USUARIO TEXT, "
-                             "NOMBRE_FOTO TEXT, SUBIO TEXT, MOTIVO TEXT)")));
-        QVERIFY(query.exec(s("INSERT INTO LOG_ABONADOSFOTOS VALUES (1, '111', '1.jpg', 'S', 'Foto Insertada'), "
-                             "(1, '222', '2.jpg', 'S', 'Foto Insertada'), (1, '111', '3.jpg', 'N', "
-                             "'Abonado no existente'), (1, '1111', '4.jpg', 'S', 'Foto Actualizada')")));
-    }
-    QSqlDatabase::removeDatabase(s("setup"));
-    ModGlob::ReportFolder = qEnvironmentVariable("RETRATIX_SOURCE_DIR") + s("/reports/");
+    const QString error = reportingtest::createLogDatabase(
+        databasePath, {{s("111"), s("1.jpg"), s("S"), s("Foto Insertada")},
+                       {s("222"), s("2.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("3.jpg"), s("N"), s("Abonado no existente")},
+                       {s("1111"), s("4.jpg"), s("S"), s("Foto Actualizada")}});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    ModGlob::ReportFolder = reportingtest::shippedReportFolder();
     ModGlob::DatabaseSid = s("sqlite:") + databasePath;
 
     auto* form = new PruebaForm;
@@ -552,7 +535,7 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
 
 void TestPruebaForm::failedRunOfTheEngineIsShown()
 {
-    ModGlob::ReportFolder = qEnvironmentVariable("RETRATIX_SOURCE_DIR") + s("/reports/");
+    ModGlob::ReportFolder = reportingtest::shippedReportFolder();
     ModGlob::DatabaseSid = s("sqlite:") + m_dir.filePath(s("no-such.db"));
     auto* form = new PruebaForm;
     const QPointer<PruebaForm> guard(form);
@@ -572,9 +555,9 @@ void TestPruebaForm::missingReportFileIsReported_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("file");
 
-    const QString reports = qEnvironmentVariable("RETRATIX_SOURCE_DIR") + s("/reports");
-    QTest::newRow("file missing from the folder") << reports + s("/") << s("NoExiste.rpt");
-    QTest::newRow("folder without its trailing separator") << reports << s("ListadoFotos.rpt");
+    const QString reports = reportingtest::shippedReportFolder();
+    QTest::newRow("file missing from the folder") << reports << s("NoExiste.rpt");
+    QTest::newRow("folder without its trailing separator") << reports.chopped(1) << s("ListadoFotos.rpt");
 }
 
 void TestPruebaForm::missingReportFileIsReported()

@@ -2,11 +2,10 @@
 // last is laid out, becomes not busy, and the report's progress reaches 3.
 #include "reporting/engine_report.h"
 #include "reporting/report_viewer.h"
+#include "reporting_test_support.h"
 
 #include <QLineEdit>
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,42 +34,24 @@ private:
 void TestReportViewer::initTestCase()
 {
     m_dbPath = m_dir.filePath(QStringLiteral("log.db"));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
-    db.setDatabaseName(m_dbPath);
-    QVERIFY(db.open());
-    QSqlQuery q(db);
-    QVERIFY(q.exec(QStringLiteral("CREATE TABLE LOG_ABONADOSFOTOS (USUARIO TEXT, NOMBRE_FOTO TEXT, SUBIO TEXT, "
-                                  "MOTIVO TEXT, CODINSTALACION INTEGER) STRICT")));
-    QVERIFY(db.transaction());
-    QVERIFY(q.prepare(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS VALUES (?, ?, 'S', 'Foto Insertada', 1)")));
     // Run 1: three rows; run 2: many, for tens of pages.
-    for (int i = 0; i < 3; ++i) {
-        q.bindValue(0, QStringLiteral("1"));
-        q.bindValue(1, QStringLiteral("%1.jpg").arg(i));
-        QVERIFY(q.exec());
-    }
-    for (int i = 0; i < 20000; ++i) {
-        q.bindValue(0, QStringLiteral("2"));
-        q.bindValue(1, QStringLiteral("%1.jpg").arg(100000 + i));
-        QVERIFY(q.exec());
-    }
-    QVERIFY(db.commit());
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    QList<QStringList> rows;
+    for (int i = 0; i < 3; ++i)
+        rows.append({QStringLiteral("1"), QStringLiteral("%1.jpg").arg(i), QStringLiteral("S"), QStringLiteral("Foto Insertada")});
+    for (int i = 0; i < 20000; ++i)
+        rows.append({QStringLiteral("2"), QStringLiteral("%1.jpg").arg(100000 + i), QStringLiteral("S"),
+                     QStringLiteral("Foto Insertada")});
+    const QString error = reportingtest::createLogDatabase(m_dbPath, rows);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 std::unique_ptr<Report> TestReportViewer::open(const QString& run)
 {
     auto report = defaultReportApplicationFactory()()->openReport(
-        qEnvironmentVariable("RETRATIX_SOURCE_DIR") + QStringLiteral("/reports/ListadoFotos.rpt"), 1);
+        reportingtest::shippedReportFolder() + QStringLiteral("ListadoFotos.rpt"), 1);
     report->prepare();
     report->table(1).setLogOnInfo(QStringLiteral("sqlite:") + m_dbPath, QString(), QStringLiteral("u"), QStringLiteral("p"));
-    report->setSqlQueryString(
-        QStringLiteral("SELECT LOG_ABONADOSFOTOS.USUARIO, LOG_ABONADOSFOTOS.NOMBRE_FOTO, LOG_ABONADOSFOTOS.SUBIO, "
-                       "LOG_ABONADOSFOTOS.MOTIVO FROM LOG_ABONADOSFOTOS LOG_ABONADOSFOTOS WHERE "
-                       "(LOG_ABONADOSFOTOS.USUARIO= '%1' )")
-            .arg(run));
+    report->setSqlQueryString(reportingtest::narrowedSql(run));
     return report;
 }
 
