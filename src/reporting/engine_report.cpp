@@ -119,8 +119,7 @@ struct EngineReport::Run {
     }
 };
 
-EngineReport::EngineReport(ReportDefinition definition, QString path)
-    : m_def(std::move(definition)), m_path(std::move(path)), m_sql(m_def.sql)
+EngineReport::EngineReport(ReportDefinition definition) : m_def(std::move(definition)), m_sql(m_def.sql)
 {
     for (const TableDefinition& table : m_def.tables)
         m_tables.push_back(std::make_unique<EngineTable>(table));
@@ -358,7 +357,7 @@ class EngineApplication final : public ReportApplication {
 public:
     std::unique_ptr<Report> openReport(const QString& path, int /*openMode: only one way to open*/) override
     {
-        return std::make_unique<EngineReport>(readReportDefinition(path), path);
+        return std::make_unique<EngineReport>(readReportDefinition(path));
     }
 };
 

@@ -69,7 +69,7 @@ private:
 // formula and lays them out on pages; it goes in steps so that a viewer shows the first pages early.
 class EngineReport final : public Report {
 public:
-    EngineReport(ReportDefinition definition, QString path);
+    explicit EngineReport(ReportDefinition definition);
     ~EngineReport() override;
 
     void prepare() override;
@@ -85,9 +85,6 @@ public:
     int printingStatusProgress() const override { return m_status; }
 
     const ReportDefinition& definition() const { return m_def; }
-    const QString& path() const { return m_path; }
-    // The record sort fields in the order added: field name and direction.
-    QList<std::pair<QString, SortDirection>> recordSortFields() const { return m_sortFields; }
 
     // Starts a new run, dropping any earlier one; the status becomes PrintingInProgress.
     void startRun();
@@ -108,7 +105,6 @@ private:
     bool step(const QElapsedTimer& clock, int milliseconds);
 
     ReportDefinition m_def;
-    QString m_path;
     std::vector<std::unique_ptr<EngineTable>> m_tables;
     std::vector<std::unique_ptr<EngineFormula>> m_formulas;
     QList<std::pair<QString, SortDirection>> m_sortFields;
