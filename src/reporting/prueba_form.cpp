@@ -66,12 +66,11 @@ PruebaForm::PruebaForm(reporting::ReportApplicationFactory factory, QWidget* par
     // The layout is stored at 96 dpi; follow the screen's.
     const double x = logicalDpiX() / 96.0;
     const double y = logicalDpiY() / 96.0;
-    if (!qFuzzyCompare(x, 1.0) || !qFuzzyCompare(y, 1.0)) {
-        for (QWidget* control : {static_cast<QWidget*>(m_ui->Command1), static_cast<QWidget*>(m_ui->Command2),
-                                 static_cast<QWidget*>(m_ui->ReportViewer)})
-            control->setGeometry(scaled(control->geometry(), x, y));
-        resize(qRound(width() * x), qRound(height() * y));
-    }
+    for (QWidget* control : {static_cast<QWidget*>(m_ui->Command1), static_cast<QWidget*>(m_ui->Command2),
+                             static_cast<QWidget*>(m_ui->ReportViewer)})
+        control->setGeometry(scaled(control->geometry(), x, y));
+    // The client area's stored place on the screen: 60 twips from the left, 450 from the top.
+    setGeometry(scaled(QRect(QPoint(4, 30), size()), x, y));
     // Neither button does anything for the user (Command1 would view a report it never opens),
     // and the viewer covers both from the first resize: they stay in the layout, hidden.
     m_ui->Command1->hide();
