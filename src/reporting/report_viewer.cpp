@@ -142,9 +142,10 @@ void ReportViewer::Private::build()
     zoomBox->setToolTip(QStringLiteral("Zoom"));
     QObject::connect(zoomBox, &QComboBox::currentIndexChanged, q, [this](int index) { setZoom(index); });
     optionActions[ShowZoomControl] = toolBar->addWidget(zoomBox);
+    toolBar->addSeparator();
 
-    print = toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-print"), style->standardIcon(QStyle::SP_ComputerIcon)),
-                               QStringLiteral("Imprimir…"), q,
+    // The style has no printer icon: without the theme's, the caption alone.
+    print = toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-print")), QStringLiteral("Imprimir…"), q,
                                [this] { doPrint(); });
     optionActions[ShowPrintButton] = print;
     exportPdf = toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-export"), style->standardIcon(QStyle::SP_DialogSaveButton)),
