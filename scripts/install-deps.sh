@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev libsqlite3-dev
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
   unixodbc odbc-postgresql postgresql
-  fontconfig fonts-dejavu-core
+  qt6-translations-l10n fontconfig fonts-dejavu-core
   poppler-utils xvfb xauth
 )
 

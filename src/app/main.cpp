@@ -4,6 +4,9 @@
 #include "upload/headless_upload.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -12,6 +15,12 @@ int main(int argc, char* argv[])
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    // The program speaks Spanish: Qt's own dialogs and buttons ("Aceptar", the print and save
+    // dialogs) too, whatever the workstation's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     int status = 0;
     try {
         if (headless) {
