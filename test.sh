@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (SQLite, PostgreSQL and PostgreSQL through ODBC).
+# Installs what is missing, builds, and runs every test (SQLite, PostgreSQL and PostgreSQL through
+# ODBC). Needs root only to install missing packages. Arguments go to ctest: `./test.sh -L database`
+# runs only the tests that use a database server.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,4 +17,4 @@ source tests/postgres/cluster.sh
 trap postgres_cluster_stop EXIT
 postgres_cluster_start
 
-ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" "$@"

@@ -19,9 +19,26 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# Installing packages is the one step that needs root: as root apt-get runs directly, otherwise
+# through sudo (asking for a password only where there is a terminal to ask on). Without sudo, or
+# when it is refused, the script names the packages and stops.
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  refuse() {
+    echo "These Debian packages are missing: ${missing[*]}" >&2
+    echo "$1 Install them as root, then run this command again:" >&2
+    echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  }
+  command -v sudo >/dev/null 2>&1 || refuse "sudo is not available to install them."
+  if [ -t 0 ]; then
+    sudo -v || refuse "sudo refused to install them."
+    SUDO=(sudo)
+  else
+    sudo -n true 2>/dev/null || refuse "sudo cannot install them without a password here."
+    SUDO=(sudo -n)
+  fi
+fi
 echo "Installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,7 +1,8 @@
 # Sourced by test.sh: postgres_cluster_start / postgres_cluster_stop.
 #
-# A throwaway PostgreSQL 15 cluster on 127.0.0.1 for the database tests, run by the "postgres"
-# user from a temporary folder, with the program's built-in account (regusr1) and ODBC data
+# A throwaway PostgreSQL 15 cluster on 127.0.0.1 for the database tests, from a private temporary
+# folder (data and socket): run by the "postgres" user when this shell is root, by the current user
+# otherwise, with the program's built-in account (regusr1) and ODBC data
 # sources for Debian's PostgreSQL ODBC driver in a temporary odbc.ini. Exported for the tests:
 #   RETRATIX_PG_DATASOURCE          postgresql://127.0.0.1:PORT/retratix   (tables of db/postgresql/schema.sql)
 #   RETRATIX_ODBC_DATASOURCE        odbc:retratix                          (the same database through ODBC)
@@ -9,13 +10,18 @@
 #   RETRATIX_DBTESTS_ODBC_DATASOURCE odbc:retratix_db_tests                          recreates its tables)
 #   RETRATIX_PG_HOST, RETRATIX_PG_PORT, RETRATIX_ODBC_DRIVER (the driver library), ODBCINI, ODBCSYSINI
 # regusr1 may create databases, for tests that want one of their own.
-# Needs root (to act as "postgres"); without the binaries it says so and exports nothing.
+# Without the binaries it says so and exports nothing.
 
 RETRATIX_PG_BIN=${RETRATIX_PG_BIN:-/usr/lib/postgresql/15/bin}
 _retratix_pg_dir=""
 
-_retratix_pg_as_postgres() {
-    runuser -u postgres -- "$@"
+# As root the server runs as "postgres" (it refuses to run as root); otherwise as this user.
+_retratix_pg_as_owner() {
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u postgres -- "$@"
+    else
+        "$@"
+    fi
 }
 
 _retratix_pg_free_port() {
@@ -46,14 +52,17 @@ postgres_cluster_start() {
     fi
     local source_dir port data log driver
     source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-    _retratix_pg_dir=$(mktemp -d /tmp/retratix-pg.XXXXXX)
-    chmod 755 "$_retratix_pg_dir"
+    # mktemp makes the folder private (0700); a root shell opens it to the "postgres" user only.
+    _retratix_pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/retratix-pg.XXXXXX")
     data="$_retratix_pg_dir/data"
     log="$_retratix_pg_dir/server.log"
-    mkdir -p "$data"
-    chown -R postgres: "$_retratix_pg_dir"
+    mkdir -m 700 "$data"
+    if [ "$(id -u)" -eq 0 ]; then
+        chmod 755 "$_retratix_pg_dir"
+        chown -R postgres: "$_retratix_pg_dir"
+    fi
 
-    _retratix_pg_as_postgres "$RETRATIX_PG_BIN/initdb" -D "$data" -U postgres -E UTF8 --locale=C.UTF-8 \
+    _retratix_pg_as_owner "$RETRATIX_PG_BIN/initdb" -D "$data" -U postgres -E UTF8 --locale=C.UTF-8 \
         --auth-local=trust --auth-host=scram-sha-256 >"$_retratix_pg_dir/initdb.log" 2>&1 || {
         cat "$_retratix_pg_dir/initdb.log" >&2
         return 1
@@ -61,14 +70,14 @@ postgres_cluster_start() {
 
     port=$(_retratix_pg_free_port) || { echo "postgres_cluster_start: no free port" >&2; return 1; }
     # The server's defaults stand (fsync and synchronous_commit on): the tests measure real commits.
-    _retratix_pg_as_postgres "$RETRATIX_PG_BIN/pg_ctl" -D "$data" -l "$log" -w -t 60 \
+    _retratix_pg_as_owner "$RETRATIX_PG_BIN/pg_ctl" -D "$data" -l "$log" -w -t 60 \
         -o "-p $port -c listen_addresses=127.0.0.1 -k $_retratix_pg_dir" start >/dev/null || {
         cat "$log" >&2
         return 1
     }
 
     local psql=(psql -X -q -v ON_ERROR_STOP=1 -h "$_retratix_pg_dir" -p "$port")
-    _retratix_pg_as_postgres "${psql[@]}" -U postgres -d postgres <<'SQL' || return 1
+    _retratix_pg_as_owner "${psql[@]}" -U postgres -d postgres <<'SQL' || return 1
 CREATE ROLE regusr1 LOGIN CREATEDB PASSWORD '3k9tWqRm';
 CREATE DATABASE retratix OWNER regusr1 ENCODING 'UTF8';
 CREATE DATABASE retratix_db_tests OWNER regusr1 ENCODING 'UTF8';
@@ -116,7 +125,7 @@ EOF
 postgres_cluster_stop() {
     [ -n "$_retratix_pg_dir" ] || return 0
     if [ -f "$_retratix_pg_dir/data/postmaster.pid" ]; then
-        _retratix_pg_as_postgres "$RETRATIX_PG_BIN/pg_ctl" -D "$_retratix_pg_dir/data" -m fast -w stop \
+        _retratix_pg_as_owner "$RETRATIX_PG_BIN/pg_ctl" -D "$_retratix_pg_dir/data" -m fast -w stop \
             >/dev/null 2>&1 || true
     fi
     rm -rf "$_retratix_pg_dir"
