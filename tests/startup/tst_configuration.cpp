@@ -37,6 +37,8 @@ private slots:
             << QByteArray("[Conexion]\r\nSID=a=b\r\n") << conexion << sid << QStringLiteral("a=b");
         QTest::newRow("comment line skipped")
             << QByteArray("[Conexion]\r\n;SID=viejo\r\nSID=nuevo\r\n") << conexion << sid << QStringLiteral("nuevo");
+        QTest::newRow("semicolon inside a value is no comment")
+            << QByteArray("[Conexion]\r\nSID=a;b\r\n") << conexion << sid << QStringLiteral("a;b");
         QTest::newRow("commented key is missing") << QByteArray("[Conexion]\r\n; SID=viejo\r\n") << conexion << sid << fallback;
         QTest::newRow("double quotes removed")
             << QByteArray("[Conexion]\r\nSID=\" orcl \"\r\n") << conexion << sid << QStringLiteral(" orcl ");
