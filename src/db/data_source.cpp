@@ -20,7 +20,7 @@ namespace {
 
 Failure openFailure(const QString& source, const QString& description)
 {
-    return Failure(ProviderError::Unspecified, source, description);
+    return Failure(ProviderError::ErrorsOccurred, source, description);
 }
 
 // A failed open leaves no connection behind under that name.
@@ -141,13 +141,16 @@ int32_t numberForSqlState(const QString& state)
         return ProviderError::DuplicateTable;
     if (state == QLatin1String("55P03") || state == QLatin1String("HYT00") || state == QLatin1String("HYT01"))
         return ProviderError::AbortLimitReached;
+    // Deadlock, serialization failure, lock not available: a conflict with another user.
+    if (state == QLatin1String("40P01") || state == QLatin1String("40001") || state == QLatin1String("55006"))
+        return ProviderError::Unspecified;
     if (state.startsWith(QLatin1String("42")) || state == QLatin1String("37000") || state.startsWith(QLatin1String("07")))
         return ProviderError::StatementError;
     if (state == QLatin1String("22001") || state == QLatin1String("22003"))
         return LayerError::DataOverflow;
     if (state.startsWith(QLatin1String("22")))
         return LayerError::ConversionFailed;
-    return ProviderError::Unspecified;
+    return ProviderError::ErrorsOccurred;
 }
 
 int32_t numberForOracleError(int code)
@@ -167,6 +170,9 @@ int32_t numberForOracleError(int code)
     case 54:     // resource busy and acquire with NOWAIT specified
     case 30006:  // resource busy; acquire with WAIT timeout expired
         return ProviderError::AbortLimitReached;
+    case 60:     // deadlock detected while waiting for resource
+    case 8177:   // can't serialize access for this transaction
+        return ProviderError::Unspecified;
     case 1401:   // inserted value too large for column
     case 12899:  // value too large for column
     case 1438:   // value larger than specified precision
@@ -177,7 +183,7 @@ int32_t numberForOracleError(int code)
     default:
         if (code >= 900 && code < 1000)  // ORA-009xx: the statement itself is wrong
             return ProviderError::StatementError;
-        return ProviderError::Unspecified;
+        return ProviderError::ErrorsOccurred;
     }
 }
 
@@ -197,7 +203,10 @@ int32_t numberForSqliteCode(int code, const QString& message)
         if (message.contains(QLatin1String("already exists")))
             return ProviderError::DuplicateTable;
         return ProviderError::StatementError;
-    default: return ProviderError::Unspecified;  // SQLITE_BUSY, SQLITE_LOCKED and the rest
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ProviderError::Unspecified;  // another connection holds the database
+    default: return ProviderError::ErrorsOccurred;  // full disk, I/O error, corruption...
     }
 }
 
@@ -313,7 +322,7 @@ Failure failureFromSqlError(const QSqlError& error, const QString& driverName)
     if (description.isEmpty())
         description = error.driverText().trimmed();
     const QString code = error.nativeErrorCode().trimmed();
-    int32_t number = ProviderError::Unspecified;
+    int32_t number = ProviderError::ErrorsOccurred;
 
     static const QRegularExpression sqlState(QStringLiteral("^[0-9A-Z]{5}$"));
     static const QRegularExpression oracleCode(QStringLiteral("ORA-(\\d{5})"));

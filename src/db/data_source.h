@@ -38,7 +38,7 @@ struct DataSource {
 };
 
 // Reads "sqlite:PATH", "postgresql://HOST[:PORT]/DBNAME", "odbc:DSN" or any other name (Oracle
-// service). Raises a Failure (ProviderError::Unspecified) for an empty or malformed data source.
+// service). Raises a Failure (ProviderError::ErrorsOccurred) for an empty or malformed data source.
 DataSource parseDataSource(const QString& dataSource);
 
 // The value of one key of an OLE DB style connection string ("Key=Value;Key=Value"): keys without

@@ -215,6 +215,7 @@ private slots:
         const int permission = ProviderError::PermissionDenied;
         const int unspecified = ProviderError::Unspecified;
         const int lock = ProviderError::AbortLimitReached;
+        const int other = ProviderError::ErrorsOccurred;  // shown with the engine's own description
         auto row = [](const char* name, const char* driver, const char* code, const char* message, int number) {
             QTest::newRow(name) << QString::fromLatin1(driver) << QString::fromLatin1(code)
                                 << QString::fromLatin1(message) << number;
@@ -230,7 +231,12 @@ private slots:
         row("PostgreSQL privilege", "QPSQL", "42501", "permission denied for table t", permission);
         row("PostgreSQL table exists", "QPSQL", "42P07", "relation \"t\" already exists", duplicate);
         row("PostgreSQL lock not available", "QPSQL", "55P03", "could not obtain lock", lock);
-        row("PostgreSQL connection lost", "QPSQL", "", "server closed the connection", unspecified);
+        row("PostgreSQL connection lost", "QPSQL", "", "server closed the connection", other);
+        row("PostgreSQL login refused", "QPSQL", "28P01", "password authentication failed", permission);
+        row("PostgreSQL deadlock", "QPSQL", "40P01", "deadlock detected", unspecified);
+        row("PostgreSQL disk full", "QPSQL", "53100", "could not extend file", other);
+        row("SQLite disk full", "QSQLITE", "13", "database or disk is full", other);
+        row("SQLite I/O error", "QSQLITE", "778", "disk I/O error", other);
         row("ODBC integrity state", "QODBC", "23000", "[Oracle][ODBC]ORA-02291: parent key", integrity);
         row("ODBC Oracle privilege in a broad state", "QODBC", "42000", "ORA-01031: insufficient privileges", permission);
         row("ODBC table exists", "QODBC", "42S01", "Base table exists", duplicate);

@@ -38,6 +38,11 @@ private slots:
             << QStringLiteral("syntax error at or near \"FORM\"")
             << QStringLiteral("\r\n     VB Error # -2147217900\r\n        Origen : QPSQL\r\n"
                               "  Descripción : syntax error at or near \"FORM\"");
+        // Only lock conflicts read as a locked record; a full disk says what it is.
+        QTest::newRow("other engine failure")
+            << int(ProviderError::ErrorsOccurred) << QStringLiteral("QSQLITE") << QStringLiteral("database or disk is full")
+            << QStringLiteral("\r\n     VB Error # -2147217887\r\n        Origen : QSQLITE\r\n"
+                              "  Descripción : database or disk is full");
         QTest::newRow("description with line breaks shown unchanged")
             << int(-2147467260) << QString() << QStringLiteral("uno\r\ndos")
             << QStringLiteral("\r\n     VB Error # -2147467260\r\n        Origen : \r\n  Descripción : uno\r\ndos");
