@@ -3,13 +3,17 @@
 #include "common/failure.h"
 #include "db/data_source.h"
 #include "db/driver_details.h"
+#include "db/server_watchdog.h"
 
 #include <QAtomicInt>
 #include <QCache>
 #include <QHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlQuery>
 
 #include <list>
+#include <sqlite3.h>
 
 namespace db {
 
@@ -35,8 +39,11 @@ bool changesSchema(const QString& sql)
 struct Connection::Private {
     QString connectionString;
     int32_t timeout = 15;
+    std::chrono::milliseconds commandTimeout{30'000};
     QString name = QStringLiteral("retratix-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     QSqlDatabase database;
+    std::unique_ptr<detail::ServerWatchdog> watchdog;
+    int serverCallDepth = 0;
 
     struct Prepared {
         QString sql;
@@ -55,6 +62,11 @@ struct Connection::Private {
 
     void close()
     {
+        watchdog.reset();
+        // The driver goes before the prepared queries: the server frees them with the session, and
+        // a lost connection is not asked to (which would only print the driver's complaints).
+        std::list<Prepared> queries = std::move(prepared);
+        prepared.clear();
         clearStatements();
         if (database.isValid()) {
             database.close();
@@ -75,6 +87,15 @@ Connection::~Connection()
 void Connection::setConnectionString(const QString& connectionString) { d->connectionString = connectionString; }
 void Connection::setConnectionTimeout(int32_t seconds) { d->timeout = seconds; }
 
+void Connection::setCommandTimeout(int32_t seconds) { setCommandTimeoutMs(qMax(seconds, 0) * 1000); }
+
+void Connection::setCommandTimeoutMs(int32_t milliseconds)
+{
+    d->commandTimeout = std::chrono::milliseconds(qMax(milliseconds, 0));
+    if (d->watchdog)
+        d->watchdog->setLimit(d->commandTimeout);
+}
+
 void Connection::open(const QString& connectionString, const QString& userId, const QString& password, int32_t)
 {
     if (state() == StateOpen)
@@ -86,7 +107,23 @@ void Connection::open(const QString& connectionString, const QString& userId, co
     const QString dataSource = connectionStringValue(text, QStringLiteral("Data Source"));
     const QString user = userId.isEmpty() ? connectionStringValue(text, QStringLiteral("User ID")) : userId;
     const QString secret = password.isEmpty() ? connectionStringValue(text, QStringLiteral("Password")) : password;
+    const QList<detail::SocketId> socketsBefore = detail::openSockets();
     d->database = openDataSource(d->name, dataSource, user, secret, d->timeout);
+
+    // The sockets the watchdog cuts: libpq's own, else those the driver opened just now.
+    QList<detail::SocketId> sockets;
+    if (d->database.driverName() == QLatin1String("QPSQL")) {
+        const int fd = detail::postgresSocket(d->database);
+        for (const detail::SocketId& socket : detail::openSockets())
+            if (socket.descriptor == fd)
+                sockets.append(socket);
+    } else if (d->database.driverName() != QLatin1String("QSQLITE")) {
+        for (const detail::SocketId& socket : detail::openSockets())
+            if (!socketsBefore.contains(socket))
+                sockets.append(socket);
+    }
+    if (!sockets.isEmpty())
+        d->watchdog = std::make_unique<detail::ServerWatchdog>(sockets, d->commandTimeout);
 }
 
 void Connection::execute(const QString& sql, int32_t)
@@ -98,8 +135,9 @@ void Connection::execute(const QString& sql, int32_t)
         forgetPreparedQueries();  // a prepared plan may not outlive the table it names
     QSqlQuery query(d->database);
     query.setForwardOnly(true);
+    const ServerCall call(*this);
     if (!query.exec(sql))
-        throw failureFromSqlError(detail::queryError(query, d->database), d->database.driverName());
+        throw failureOf(detail::queryError(query, d->database));
     query.finish();
 }
 
@@ -109,23 +147,11 @@ void Connection::makeCommittedDurable()
 {
     if (state() != StateOpen || d->database.driverName() != QLatin1String("QSQLITE"))
         return;
-    // TRUNCATE waits (busy time-out) for other connections' reads, copies every committed page into
-    // the database file, syncs it and empties the log, so the log cannot grow without bound.
-    QSqlQuery query(d->database);
-    if (!query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) || !query.next())
-        throw failureFromSqlError(detail::queryError(query, d->database), d->database.driverName());
-    const int busy = query.value(0).toInt();
-    const int logFrames = query.value(1).toInt();
-    const int checkpointed = query.value(2).toInt();
-    query.finish();
-    // -1: not in WAL mode, where synchronous=FULL makes each commit durable by itself. A busy result
-    // with every frame copied is durable too: only the emptying of the log was left undone.
-    if (logFrames >= 0 && busy != 0 && checkpointed < logFrames)
-        throw Failure(ProviderError::Unspecified, QStringLiteral("QSQLITE"),
-                      QStringLiteral("La base de datos está ocupada: no se pudo asegurar en disco lo confirmado "
-                                     "(%1 de %2 páginas).")
-                          .arg(checkpointed)
-                          .arg(logFrames));
+    const int rc = detail::syncSqliteLog(d->database);
+    if (rc != SQLITE_OK)
+        throw Failure(ProviderError::ErrorsOccurred, QStringLiteral("QSQLITE"),
+                      QStringLiteral("No se pudo asegurar en disco lo confirmado: ") +
+                          QString::fromUtf8(sqlite3_errstr(rc)));
 }
 
 QString Connection::driverName() const { return d->database.isValid() ? d->database.driverName() : QString(); }
@@ -141,8 +167,9 @@ QSqlQuery& Connection::preparedQuery(const QString& sql)
     }
     QSqlQuery query(d->database);
     query.setForwardOnly(true);
+    const ServerCall call(*this);
     if (!query.prepare(sql))
-        throw failureFromSqlError(detail::queryError(query, d->database), d->database.driverName());
+        throw failureOf(detail::queryError(query, d->database));
     if (d->prepared.size() >= PreparedCapacity) {
         d->preparedIndex.remove(d->prepared.back().sql);
         d->prepared.pop_back();
@@ -160,6 +187,43 @@ bool Connection::seenBefore(const QString& sql)
     return false;
 }
 
-void Connection::forgetPreparedQueries() { d->clearStatements(); }
+void Connection::forgetPreparedQueries()
+{
+    // A lost connection cannot free them; they go with the driver when the connection closes.
+    if (!lost())
+        d->clearStatements();
+}
+
+Failure Connection::failureOf(const QSqlError& error)
+{
+    Failure failure = failureFromSqlError(error, d->database.driverName());
+    if (d->watchdog && d->watchdog->fired()) {
+        failure.number = ProviderError::ErrorsOccurred;
+        failure.description = QStringLiteral("El servidor de la base de datos no respondió en %1 segundos; se cortó "
+                                             "la conexión.")
+                                  .arg(d->watchdog->limit().count() / 1000.0);
+    }
+    return failure;
+}
+
+bool Connection::lost() const
+{
+    if (d->watchdog && d->watchdog->fired())
+        return true;
+    return d->database.isValid() && detail::postgresConnectionLost(d->database);
+}
+
+// Calls nest (a fetch prepares its query): the outermost one bounds them all.
+Connection::ServerCall::ServerCall(Connection& connection) : m_connection(connection)
+{
+    if (m_connection.d->watchdog && m_connection.d->serverCallDepth++ == 0)
+        m_connection.d->watchdog->arm();
+}
+
+Connection::ServerCall::~ServerCall()
+{
+    if (m_connection.d->watchdog && --m_connection.d->serverCallDepth == 0)
+        m_connection.d->watchdog->disarm();
+}
 
 }  // namespace db

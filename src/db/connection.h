@@ -1,10 +1,13 @@
 #pragma once
 
+#include "common/failure.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
 #include <cstdint>
 
+class QSqlError;
 class QSqlQuery;
 
 namespace db {
@@ -21,6 +24,8 @@ namespace db {
 // the change is committed and visible to every other connection. A returned commit is durable
 // (survives a power cut) on PostgreSQL (synchronous_commit on) and, as a rule, on ODBC servers;
 // on SQLite it is durable once makeCommittedDurable() has returned.
+// A call to a server that does not answer within the command time-out (30 s unless set) ends with a
+// Failure, and the connection is lost for good: nothing waits for ever.
 // The isolation level and cursor location are accepted as the program sets them and change nothing:
 // the program opens no transaction, so each statement runs at the engine's own level, and this
 // layer's cursors are always client side.
@@ -38,6 +43,11 @@ public:
     void setCursorLocation(int32_t) {}
     // Seconds the open may wait for a server (15 unless set).
     void setConnectionTimeout(int32_t seconds);
+    // Seconds one statement may wait for a server's answer (30 unless set; 0: no limit). A call
+    // that waits longer is cut off: it fails, and so does every later one on this connection.
+    // PostgreSQL and ODBC on Linux; SQLite has no server.
+    void setCommandTimeout(int32_t seconds);
+    void setCommandTimeoutMs(int32_t milliseconds);  // finer, for tests
 
     // Opens the connection or raises a Failure; options -1 (the open completes before it returns).
     // An empty connectionString uses the one set before; a non-empty userId or password stands
@@ -48,10 +58,10 @@ public:
     void execute(const QString& sql, int32_t options = -1);
     int32_t state() const;
 
-    // Returns once everything committed so far is on disk. SQLite: a full checkpoint of the
-    // write-ahead log into the database file, which is then synced and the log emptied; raises a
-    // Failure (ProviderError::Unspecified) when another connection's open read keeps the checkpoint
-    // from completing. Server engines: nothing to do, their commits are durable when they return.
+    // Returns once everything committed so far is on disk. SQLite: the write-ahead log is synced
+    // (no reader or writer of another connection can hold this back); the log's checkpoint into the
+    // database file stays SQLite's own housekeeping. Server engines: nothing to do, their commits
+    // are durable when they return. Raises a Failure when the disk refuses.
     void makeCommittedDurable();
 
     // The Qt Sql driver in use ("QSQLITE", "QPSQL", "QODBC", "QOCI"), empty before open.
@@ -67,6 +77,23 @@ public:
     bool seenBefore(const QString& sql);
     // Forgets every prepared query (after statements that change the schema).
     void forgetPreparedQueries();
+    // A driver error as the program's Failure (see failureFromSqlError); a call the command
+    // time-out cut off says so instead.
+    Failure failureOf(const QSqlError& error);
+    // Whether the connection to the server is lost (cut off, or dropped by the server).
+    bool lost() const;
+
+    // Bounds one call to the server, for its lifetime, by the command time-out.
+    class ServerCall final {
+    public:
+        explicit ServerCall(Connection& connection);
+        ~ServerCall();
+        ServerCall(const ServerCall&) = delete;
+        ServerCall& operator=(const ServerCall&) = delete;
+
+    private:
+        Connection& m_connection;
+    };
 
 private:
     struct Private;

@@ -53,6 +53,25 @@ QString odbcSqlState(const QSqlQuery& query)
     return QString::fromLatin1(reinterpret_cast<const char*>(state), 5);
 }
 
+// libpq's calls, resolved from the library that Qt's PostgreSQL driver has already loaded.
+template <typename Function>
+Function libpq(const char* name)
+{
+    QLibrary library(QStringLiteral("pq"), 5);
+    return reinterpret_cast<Function>(library.resolve(name));
+}
+
+void* postgresHandle(const QSqlDatabase& database)
+{
+    if (!database.isValid() || !database.driver())
+        return nullptr;
+    const QVariant handle = database.driver()->handle();
+    // Qt registers libpq's PGconn under its struct's name.
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)
+        return nullptr;
+    return handleOf(handle);
+}
+
 sqlite3* sqliteHandle(const QSqlDatabase& database)
 {
     const QVariant handle = database.driver()->handle();
@@ -103,6 +122,39 @@ QSqlError queryError(const QSqlQuery& query, const QSqlDatabase& database)
         }
     }
     return error;
+}
+
+int syncSqliteLog(QSqlDatabase& database)
+{
+    sqlite3* handle = sqliteHandle(database);
+    if (!handle)
+        return SQLITE_MISUSE;
+    sqlite3_mutex_enter(sqlite3_db_mutex(handle));
+    sqlite3_file* log = nullptr;
+    int rc = sqlite3_file_control(handle, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log);
+    // The log is synced whole: its header, every committed frame, and (when the log was new)
+    // the folder entry that names it.
+    if (rc == SQLITE_OK && log && log->pMethods)
+        rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
+    sqlite3_mutex_leave(sqlite3_db_mutex(handle));
+    return rc;
+}
+
+int postgresSocket(const QSqlDatabase& database)
+{
+    using Socket = int (*)(const void*);
+    static const Socket socketOf = libpq<Socket>("PQsocket");
+    void* connection = postgresHandle(database);
+    return connection && socketOf ? socketOf(connection) : -1;
+}
+
+bool postgresConnectionLost(const QSqlDatabase& database)
+{
+    using Status = int (*)(const void*);
+    static const Status statusOf = libpq<Status>("PQstatus");
+    constexpr int ConnectionBad = 1;  // CONNECTION_BAD
+    void* connection = postgresHandle(database);
+    return connection && statusOf && statusOf(connection) == ConnectionBad;
 }
 
 void registerSqliteFunctions(QSqlDatabase& database)

@@ -12,6 +12,17 @@ namespace db::detail {
 // ODBC's SQLSTATE (Qt keeps only the driver's native number, which says little).
 QSqlError queryError(const QSqlQuery& query, const QSqlDatabase& database);
 
+// Syncs an open SQLite connection's write-ahead log to disk, so that every transaction committed
+// in it is durable; nothing another connection does can hold this back (a checkpoint, which a
+// reader blocks, is not needed for it). Returns SQLite's result code; SQLITE_OK when the
+// connection has no log open (not in WAL mode).
+int syncSqliteLog(QSqlDatabase& database);
+
+// The socket of an open PostgreSQL connection of Qt's driver, or -1.
+int postgresSocket(const QSqlDatabase& database);
+// Whether libpq counts the PostgreSQL connection as lost.
+bool postgresConnectionLost(const QSqlDatabase& database);
+
 // Registers TO_DATE(text, format) on an open SQLite connection.
 void registerSqliteFunctions(QSqlDatabase& database);
 

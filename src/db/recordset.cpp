@@ -199,6 +199,7 @@ struct Recordset::Private {
         // step re-prepares against a schema that another connection changed: a table grown by a
         // column would overrun that row. A statement run first brings the schema up to date, and
         // SQLite's queries (prepared in microseconds, no round trip) are never kept.
+        const Connection::ServerCall call(*connection);
         const bool keep = driver() != QLatin1String("QSQLITE");
         if (!keep)
             QSqlQuery(database).exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_schema"));
@@ -209,6 +210,8 @@ struct Recordset::Private {
                 return failure;
             }
             if (!query->exec()) {
+                if (connection->lost())
+                    return connection->failureOf(detail::queryError(*query, database));
                 // A prepared plan can go stale when its table changes (PostgreSQL: "cached plan must
                 // not change result type"): the text runs once more, unprepared, before it fails.
                 query->finish();
@@ -216,14 +219,14 @@ struct Recordset::Private {
                 once = QSqlQuery(database);
                 once.setForwardOnly(true);
                 if (!once.exec(sql))
-                    return failureFromSqlError(detail::queryError(once, database), driver());
+                    return connection->failureOf(detail::queryError(once, database));
                 query = &once;
             }
         } else {
             once = QSqlQuery(database);
             once.setForwardOnly(true);
             if (!once.exec(sql))
-                return failureFromSqlError(detail::queryError(once, database), driver());
+                return connection->failureOf(detail::queryError(once, database));
         }
         QSqlRecord columns = query->record();
         QList<QSqlRecord> fetched;
@@ -239,7 +242,7 @@ struct Recordset::Private {
         const QSqlError error = query->lastError();
         query->finish();
         if (error.isValid())
-            return failureFromSqlError(error, driver());
+            return connection->failureOf(error);
         if (withIdentity)
             columns.remove(0);
         header = columns;
@@ -284,8 +287,9 @@ struct Recordset::Private {
         QSqlQuery& query = connection->preparedQuery(sql);
         for (int i = 0; i < values.size(); ++i)
             query.bindValue(i, values.at(i));
+        const Connection::ServerCall call(*connection);
         if (!query.exec()) {
-            const Failure failure = failureFromSqlError(detail::queryError(query, connection->database()), driver());
+            const Failure failure = connection->failureOf(detail::queryError(query, connection->database()));
             query.finish();
             throw failure;
         }

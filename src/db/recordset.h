@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/folder_files.h"
 #include "db/connection.h"
 
 #include <QString>
@@ -75,9 +76,15 @@ public:
     // Type 1 (bytes), the only kind there is here.
     void setType(int32_t) {}
     void open(int32_t mode = 0, int32_t options = -1);
-    // Loads the whole file; a missing or unreadable file raises a Failure (53 / 70 / 76), one over
-    // 2 GiB (whose size a 32-bit count cannot tell) overflow (6) without being read.
+    // Loads the whole file, never blocking on an entry that is no regular file (75); a missing or
+    // unreadable file raises a Failure (53 / 70 / 76), one of 2 GiB or more (whose size a 32-bit
+    // count cannot tell) overflow (6) without being read whole.
     void loadFromFile(const QString& path);
+    // Loads at most limit bytes: a file that holds limit bytes or more leaves beyondLimit() true.
+    void loadFromFile(const QString& path, qint64 limit);
+    bool beyondLimit() const { return m_beyondLimit; }
+    // The file as it was when it was read.
+    const FolderFiles::FileSnapshot& fileSnapshot() const { return m_snapshot; }
     int32_t size() const;
     // count -1 reads everything from the current position.
     QByteArray read(int32_t count = -1);
@@ -86,6 +93,8 @@ public:
 private:
     QByteArray m_bytes;
     qsizetype m_position = 0;
+    bool m_beyondLimit = false;
+    FolderFiles::FileSnapshot m_snapshot;
 };
 
 }  // namespace db

@@ -2,35 +2,30 @@
 
 #include "common/failure.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <limits>
 
 namespace db {
 
 void Stream::open(int32_t, int32_t)
 {
-    m_bytes.clear();
-    m_position = 0;
+    close();
 }
 
 void Stream::loadFromFile(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw RuntimeError::failure(info.absoluteDir().exists() ? RuntimeError::FileNotFound
-                                                                : RuntimeError::PathNotFound);
-    if (info.size() > std::numeric_limits<int32_t>::max())
+    loadFromFile(path, std::numeric_limits<int32_t>::max());
+    if (m_beyondLimit) {
+        close();
         throw RuntimeError::failure(RuntimeError::Overflow);
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
-    m_bytes = std::move(bytes);
+    }
+}
+
+void Stream::loadFromFile(const QString& path, qint64 limit)
+{
+    FolderFiles::FileBytes file = FolderFiles::readRegularFile(path, limit);
+    m_bytes = std::move(file.bytes);
+    m_snapshot = file.snapshot;
+    m_beyondLimit = file.beyondLimit;
     m_position = 0;
 }
 
@@ -49,6 +44,8 @@ void Stream::close()
 {
     m_bytes.clear();
     m_position = 0;
+    m_beyondLimit = false;
+    m_snapshot = {};
 }
 
 }  // namespace db

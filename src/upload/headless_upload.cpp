@@ -28,6 +28,11 @@ int run(const QStringList& arguments)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
+    return run(arguments, out, err);
+}
+
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Uploads a folder of member photos without windows."));
     const QCommandLineOption uploadOption(QStringLiteral("upload"), QStringLiteral("Folder of photos to upload."),
@@ -66,6 +71,10 @@ int run(const QStringList& arguments)
         out << ", report " << QDir::toNativeSeparators(report->pdfPath());
     out << '\n';
     out.flush();
+    if (summary.end == UploadSummary::End::Failed && !summary.failedFile.isEmpty()) {
+        err << "Archivo del error: " << QDir::toNativeSeparators(summary.failedFile) << '\n';
+        err.flush();
+    }
     switch (summary.end) {
     case UploadSummary::End::Completed: return 0;
     case UploadSummary::End::Failed: return 1;

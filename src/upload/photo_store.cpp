@@ -95,9 +95,10 @@ bool PhotoStore::loadPhoto(const QString& runUser, const QString& fileName, db::
         return false;
     stream.setType(1);
     stream.open(0, -1);
-    stream.loadFromFile(path);
+    stream.loadFromFile(path, PhotoSizeLimit);
+    m_lastSnapshot = stream.fileSnapshot();
     // The file may have grown since it was measured.
-    return !refusedForSize(runUser, fileName, stream.size());
+    return !refusedForSize(runUser, fileName, stream.beyondLimit() ? PhotoSizeLimit : stream.size());
 }
 
 void PhotoStore::savePhotoRow(db::Recordset& rs, const QString& installationCode, const QString& fileName,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/folder_files.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -33,6 +35,9 @@ public:
     Outcome InsertPhoto(const QString& runUser, const QString& installationCode, const QString& fileName);
     Outcome UpdatePhoto(const QString& runUser, const QString& installationCode, const QString& fileName);
 
+    // The file whose bytes the last insert or update stored, as it was when it was read.
+    const FolderFiles::FileSnapshot& lastStoredFile() const { return m_lastSnapshot; }
+
     // The folder and the name joined with the platform's separator.
     static QString photoFilePath(const QString& folder, const QString& fileName);
     // The text of the name before its first ".".
@@ -60,4 +65,5 @@ private:
     QString m_folder;
     QString m_installationCode;
     std::function<QString()> m_currentInstallationText;
+    FolderFiles::FileSnapshot m_lastSnapshot;
 };

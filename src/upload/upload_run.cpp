@@ -14,21 +14,11 @@
 
 namespace {
 
-// What a delete without forcing refuses: a missing file, and a read-only one (no owner write
-// permission, the read-only attribute on Windows), also for root.
-void checkDeletable(const QString& path)
+// A delete without forcing removes a file only as it was read: one that changed since stays.
+FolderFiles::RemoveOutcome deleteWithoutForcing(const QString& path, const FolderFiles::FileSnapshot& snapshot)
 {
-    if (!QFileInfo::exists(path))
-        throw RuntimeError::failure(RuntimeError::FileNotFound);
-    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
-}
-
-void deleteWithoutForcing(const QString& path)
-{
-    checkDeletable(path);
-    if (!QFile::remove(path))
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    FolderFiles::checkRemovable(path);
+    return FolderFiles::removeIfUnchanged(path, snapshot);
 }
 
 }  // namespace
@@ -50,7 +40,9 @@ QString UploadSummary::toText() const
         .arg(sizeRefused)
         .arg(memberMissing)
         .arg(skipped)
-        .arg(filesDeleted);
+        .arg(filesDeleted) +
+        (filesChanged ? QStringLiteral(", %1 left because they changed after they were read").arg(filesChanged)
+                      : QString());
 }
 
 UploadRun::UploadRun(Settings settings) : m_settings(std::move(settings))
@@ -80,11 +72,11 @@ QString UploadRun::freshRunUser(int32_t firstDraw)
     return QString::number(number);
 }
 
-void UploadRun::fileStored(const QString& path)
+void UploadRun::fileStored(const QString& path, const FolderFiles::FileSnapshot& snapshot)
 {
-    // A file its deletion would refuse ends the run here, as its deletion would.
-    checkDeletable(path);
-    m_pendingDeletions.append(path);
+    // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
+    FolderFiles::checkRemovable(path);
+    m_pendingDeletions.append({path, snapshot});
     if (m_pendingDeletions.size() >= m_settings.durableBatchSize)
         deletePendingFiles();
 }
@@ -94,16 +86,23 @@ void UploadRun::deletePendingFiles()
     if (m_pendingDeletions.isEmpty())
         return;
     // A file goes only once its row is on disk.
-    m_settings.connection->makeCommittedDurable();
-    const QStringList batch = std::exchange(m_pendingDeletions, {});
+    if (m_settings.makeDurable)
+        m_settings.makeDurable();
+    else
+        m_settings.connection->makeCommittedDurable();
+    const QList<StoredFile> batch = std::exchange(m_pendingDeletions, {});
     std::optional<Failure> firstFailure;
-    for (const QString& path : batch) {
+    for (const StoredFile& file : batch) {
         try {
-            deleteWithoutForcing(path);
-            ++m_summary.filesDeleted;
+            if (deleteWithoutForcing(file.path, file.snapshot) == FolderFiles::RemoveOutcome::Removed)
+                ++m_summary.filesDeleted;
+            else
+                ++m_summary.filesChanged;
         } catch (const Failure& failure) {
-            if (!firstFailure)
+            if (!firstFailure) {
                 firstFailure = failure;
+                m_currentFile = file.path;
+            }
         }
     }
     if (firstFailure)
@@ -114,6 +113,7 @@ UploadSummary UploadRun::run()
 {
     m_summary = {};
     m_pendingDeletions.clear();
+    m_currentFile.clear();
     try {
         const int32_t firstDraw = m_settings.drawRunNumber();
         m_summary.runUser = QString::number(firstDraw);
@@ -144,14 +144,22 @@ UploadSummary UploadRun::run()
         UploadLog log(connection);
         PhotoStore store(connection, log, folder, installationCode, m_settings.installationText);
 
+        bool folderChecked = false;
         for (int32_t i = 0; i < names.size(); ++i) {
             const QString& name = names.at(i);
             m_summary.filesVisited = i + 1;
+            m_currentFile = PhotoStore::photoFilePath(folder, name);
             if (m_settings.progress && i - m_settings.progress->value() > 50)
                 m_settings.progress->setValue(i);
 
             const QString code = PhotoStore::memberCode(name);
             if (!name.contains(QStringLiteral(".jpg")) || !Numbers::isNumeric(code)) {
+                ++m_summary.skipped;
+                continue;
+            }
+            // Only a regular file (or a link to one) is a photo: a FIFO, socket, device, folder or
+            // dangling link is never opened, and a name gone since the listing has nothing to store.
+            if (FolderFiles::entryKind(m_currentFile) != FolderFiles::EntryKind::RegularFile) {
                 ++m_summary.skipped;
                 continue;
             }
@@ -161,6 +169,12 @@ UploadSummary UploadRun::run()
                 ++m_summary.memberMissing;
                 continue;
             }
+            if (!folderChecked) {
+                // Before the first store: a folder that lets no file go would end the run only
+                // after a whole batch of stored photos.
+                FolderFiles::checkFolderAllowsRemoval(folder);
+                folderChecked = true;
+            }
             const PhotoStore::Outcome outcome = store.PhotoExists(memberNumber)
                                                     ? store.UpdatePhoto(runUser, installationCode, name)
                                                     : store.InsertPhoto(runUser, installationCode, name);
@@ -169,13 +183,15 @@ UploadSummary UploadRun::run()
             case PhotoStore::Outcome::Updated: ++m_summary.updated; break;
             case PhotoStore::Outcome::SizeRefused: ++m_summary.sizeRefused; continue;  // the file stays
             }
-            fileStored(PhotoStore::photoFilePath(folder, name));
+            fileStored(m_currentFile, store.lastStoredFile());
         }
+        m_currentFile.clear();
         deletePendingFiles();
 
         if (m_settings.report)
             m_settings.report->open(reportFile(), reportCondition(runUser), reportCaption());
     } catch (const Failure& failure) {
+        m_summary.failedFile = m_currentFile;
         // Rows already committed are made durable and their files go, as if each had been
         // deleted right after its store; if that fails too, the files simply stay.
         try {

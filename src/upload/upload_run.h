@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "common/folder_files.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,7 +28,9 @@ struct UploadSummary {
     int memberMissing = 0;
     int skipped = 0;          // names without ".jpg" or without a numeric member code
     int filesDeleted = 0;
+    int filesChanged = 0;     // stored, then changed before their deletion: left for the next run
     std::optional<Failure> failure;
+    QString failedFile;       // the file the run was at when it failed
 
     // One line: the run number and the count of each outcome.
     QString toText() const;
@@ -50,6 +53,8 @@ public:
         std::function<void(const Failure&)> reportError;  // ModGlob::ReportError when empty
         // Stored files whose rows are made durable together before their deletion.
         int durableBatchSize = 100;
+        // Makes every committed row durable; the connection's own way when empty.
+        std::function<void()> makeDurable;
         // Draws before a run number that earlier runs' log rows carry is kept anyway.
         int maxRunNumberDraws = 1000;
     };
@@ -65,10 +70,15 @@ public:
 
 private:
     QString freshRunUser(int32_t firstDraw);
-    void fileStored(const QString& path);
+    struct StoredFile {
+        QString path;
+        FolderFiles::FileSnapshot snapshot;
+    };
+    void fileStored(const QString& path, const FolderFiles::FileSnapshot& snapshot);
     void deletePendingFiles();
 
     Settings m_settings;
     UploadSummary m_summary;
-    QStringList m_pendingDeletions;
+    QList<StoredFile> m_pendingDeletions;
+    QString m_currentFile;  // the photo at hand, or the stored file whose deletion failed
 };

@@ -63,16 +63,19 @@ void TestHeadlessUpload::exitStatusAndReport_data()
     QTest::addColumn<bool>("askPdf");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<int>("photosStored");
+    QTest::addColumn<QString>("failedFile");  // named on standard error
     const auto names = [](std::initializer_list<const char*> list) {
         QStringList result;
         for (const char* name : list)
             result.append(QLatin1String(name));
         return result;
     };
-    QTest::newRow("completed with PDF") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1;
-    QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1;
-    QTest::newRow("failed run") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1;
-    QTest::newRow("no such folder") << QStringList() << false << true << 2 << 0;
+    QTest::newRow("completed with PDF") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1
+                                        << QString();
+    QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1 << QString();
+    QTest::newRow("failed run") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1
+                                << QStringLiteral("99999999999.jpg");
+    QTest::newRow("no such folder") << QStringList() << false << true << 2 << 0 << QString();
 }
 
 void TestHeadlessUpload::exitStatusAndReport()
@@ -82,6 +85,7 @@ void TestHeadlessUpload::exitStatusAndReport()
     QFETCH(bool, askPdf);
     QFETCH(int, exitStatus);
     QFETCH(int, photosStored);
+    QFETCH(QString, failedFile);
     m_database->clear();
     m_database->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'Norte')"));
     m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"));
@@ -99,7 +103,13 @@ void TestHeadlessUpload::exitStatusAndReport()
     if (askPdf)
         arguments << QStringLiteral("--pdf") << pdf;
 
-    QCOMPARE(HeadlessUpload::run(arguments), exitStatus);
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    QCOMPARE(HeadlessUpload::run(arguments, out, err), exitStatus);
+    if (!failedFile.isEmpty())
+        QVERIFY2(errors.contains(QDir::toNativeSeparators(folder + QLatin1Char('/') + failedFile)), qPrintable(errors));
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), photosStored);
     // Only a completed run writes its report.
     const bool pdfExpected = askPdf && exitStatus == 0;

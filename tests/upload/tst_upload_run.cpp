@@ -7,10 +7,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <deque>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Engine = TestDatabase::Engine;
 
@@ -32,6 +37,13 @@ private slots:
     void progressFirstMovesAtTheFiftySecondFile();
     void elevenNinesEndTheRunWithoutReport();
     void readOnlyFileEndsTheRunAfterItsRowIsLogged();
+    void deletionRefusedBeyondPermissions_data();
+    void deletionRefusedBeyondPermissions();
+    void entriesThatAreNoPhotosAreNeverOpened_data();
+    void entriesThatAreNoPhotosAreNeverOpened();
+    void filesChangedAfterTheirReadStay_data();
+    void filesChangedAfterTheirReadStay();
+    void filesGoOnlyOnceTheirRowsAreDurable();
     void installationCodeMustBeAWholeNumber_data();
     void installationCodeMustBeAWholeNumber();
     void runNumberTakenByEarlierRows_data();
@@ -60,7 +72,20 @@ private:
     int32_t m_nextRunNumber = 0;
     int m_batchSize = 100;
     int m_maxDraws = 1000;
+    std::function<void()> m_makeDurable;
 };
+
+namespace {
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+// chattr +i / -i: only root may set or clear the immutable attribute.
+bool setImmutable(const QString& path, bool on)
+{
+    return QProcess::execute(QStringLiteral("chattr"), {on ? QStringLiteral("+i") : QStringLiteral("-i"), path}) == 0;
+}
+
+}  // namespace
 
 void TestUploadRun::initTestCase()
 {
@@ -86,6 +111,7 @@ void TestUploadRun::init()
     m_nextRunNumber = 1000;
     m_batchSize = 100;
     m_maxDraws = 1000;
+    m_makeDurable = {};
 }
 
 TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
@@ -107,6 +133,7 @@ TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
     settings.reportError = [&outcome](const Failure& failure) { outcome.failures.append(failure); };
     settings.durableBatchSize = m_batchSize;
     settings.maxRunNumberDraws = m_maxDraws;
+    settings.makeDurable = m_makeDurable;
     outcome.summary = UploadRun(std::move(settings)).run();
     return outcome;
 }
@@ -320,6 +347,172 @@ void TestUploadRun::readOnlyFileEndsTheRunAfterItsRowIsLogged()
     QVERIFY(inFolder(QStringLiteral("100.jpg")));
     QVERIFY(inFolder(QStringLiteral("123.jpg")));
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), 2);
+}
+
+void TestUploadRun::deletionRefusedBeyondPermissions_data()
+{
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QStringList>("stored");  // the rows logged before the run ends
+    QTest::newRow("immutable file") << "immutable file" << QStringList{QStringLiteral("012.jpg"), QStringLiteral("100.jpg")};
+    QTest::newRow("immutable folder") << "immutable folder" << QStringList();
+    QTest::newRow("folder without write permission") << "read-only folder" << QStringList();
+}
+
+// What the write permission does not show still ends the run right after the file's own row (a
+// file), or before the first store (a folder), not a whole batch later.
+void TestUploadRun::deletionRefusedBeyondPermissions()
+{
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, stored);
+    const bool needsRoot = refusal.startsWith(QLatin1String("immutable"));
+    if (needsRoot != runningAsRoot())
+        QSKIP(needsRoot ? "only root sets the immutable attribute" : "root removes files from any folder");
+    for (const char* name : {"012.jpg", "100.jpg", "123.jpg"})
+        writeFile(QLatin1String(name));
+    const QString file = m_photos.filePath(QStringLiteral("100.jpg"));
+    if (refusal == QLatin1String("immutable file"))
+        QVERIFY(setImmutable(file, true));
+    else if (refusal == QLatin1String("immutable folder"))
+        QVERIFY(setImmutable(m_photos.path(), true));
+    else
+        QVERIFY(QFile::setPermissions(m_photos.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    const Outcome outcome = upload();
+    setImmutable(file, false);
+    setImmutable(m_photos.path(), false);
+    QFile::setPermissions(m_photos.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.failures[0].number, RuntimeError::PermissionDenied);
+    QStringList logged;
+    for (const QVariantList& row : logOf(outcome.summary.runUser))
+        logged.append(row[0].toString());
+    QCOMPARE(logged, stored);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), stored.size());
+    QVERIFY(inFolder(QStringLiteral("100.jpg")));
+    QVERIFY(inFolder(QStringLiteral("123.jpg")));
+}
+
+void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("named pipe") << "fifo" << false;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("dangling link") << "dangling link" << false;
+    QTest::newRow("link to a photo") << "link" << true;
+}
+
+// Only regular files, and links to one, are photos; nothing in the folder can make the run wait.
+void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, stored);
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("photo.jpg"));
+    QFile targetFile(target);
+    QVERIFY(targetFile.open(QIODevice::WriteOnly) && targetFile.write("jpeg bytes") == 10);
+    targetFile.close();
+    const QByteArray entry = QFile::encodeName(m_photos.filePath(QStringLiteral("7.jpg")));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(entry.constData(), 0644), 0);
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(m_photos.mkdir(QStringLiteral("7.jpg")));
+    else
+        QVERIFY(QFile::link(kind == QLatin1String("link") ? target : elsewhere.filePath(QStringLiteral("gone.jpg")),
+                            QFile::decodeName(entry)));
+    writeFile(QStringLiteral("123.jpg"));
+
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(outcome.summary.inserted, stored ? 2 : 1);
+    QCOMPARE(logOf(outcome.summary.runUser).size(), stored ? 2 : 1);
+    // A stored link goes; the file it named stays where it was.
+    struct stat st {};
+    QCOMPARE(::lstat(entry.constData(), &st) == 0, !stored);
+    QVERIFY(QFile::exists(target));
+    if (stored)
+        QCOMPARE(m_database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 7")).toByteArray(),
+                 QByteArrayLiteral("jpeg bytes"));
+}
+
+void TestUploadRun::filesChangedAfterTheirReadStay_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("stays");
+    QTest::newRow("unchanged") << "none" << false;
+    QTest::newRow("appended to") << "append" << true;
+    QTest::newRow("rewritten with the same size and time") << "rewrite" << true;
+    QTest::newRow("replaced under its name") << "replace" << true;
+    QTest::newRow("still open in a writer") << "open" << true;
+}
+
+// A file is deleted only if it is still exactly the file whose bytes were stored: one written to
+// between its read and its deletion stays, and the next run stores its new bytes.
+void TestUploadRun::filesChangedAfterTheirReadStay()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, stays);
+    const QString name = QStringLiteral("123.jpg");
+    const QString path = m_photos.filePath(name);
+    const QByteArray original = QByteArrayLiteral("first bytes");
+    writeFile(name, original);
+    QByteArray latest = original;
+    QFile writer(path);
+    m_makeDurable = [&] {
+        m_database->connection().makeCommittedDurable();
+        if (change == QLatin1String("append")) {
+            QVERIFY(writer.open(QIODevice::Append));
+            latest += "and more";
+            writer.write("and more");
+            writer.close();
+        } else if (change == QLatin1String("rewrite")) {
+            struct stat before {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+            latest = QByteArrayLiteral("other bytes");
+            QVERIFY(writer.open(QIODevice::ReadWrite));
+            writer.write(latest);
+            writer.close();
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+        } else if (change == QLatin1String("replace")) {
+            latest = QByteArrayLiteral("a new photo");
+            QVERIFY(QFile::remove(path));
+            writeFile(name, latest);
+        } else if (change == QLatin1String("open")) {
+            QVERIFY(writer.open(QIODevice::Append));  // a copy still going on
+        }
+    };
+    const Outcome first = upload();
+    writer.close();
+    QVERIFY(first.failures.isEmpty());
+    QCOMPARE(inFolder(name), stays);
+    QCOMPARE(first.summary.filesChanged, stays ? 1 : 0);
+    QCOMPARE(m_database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS")).toByteArray(), original);
+
+    m_makeDurable = {};
+    const Outcome second = upload();
+    QVERIFY(second.failures.isEmpty());
+    QVERIFY(!inFolder(name));
+    QCOMPARE(m_database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS")).toByteArray(), latest);
+}
+
+// The promise that a file goes only once its row is on disk, kept by the run itself: durability
+// that does not complete keeps the stored photo in the folder.
+void TestUploadRun::filesGoOnlyOnceTheirRowsAreDurable()
+{
+    writeFile(QStringLiteral("123.jpg"));
+    writeFile(QStringLiteral("7.jpg"));
+    m_batchSize = 1;
+    m_makeDurable = [] {
+        throw Failure(ProviderError::ErrorsOccurred, QStringLiteral("QSQLITE"), QStringLiteral("disk I/O error"));
+    };
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.failures[0].number, ProviderError::ErrorsOccurred);
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), 1);
+    QVERIFY(inFolder(QStringLiteral("123.jpg")));
+    QVERIFY(inFolder(QStringLiteral("7.jpg")));
 }
 
 void TestUploadRun::installationCodeMustBeAWholeNumber_data()

@@ -1,0 +1,377 @@
+#include "common/folder_files.h"
+
+#include "common/failure.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHashFunctions>
+
+#ifdef Q_OS_LINUX
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace FolderFiles {
+
+namespace {
+
+// Within this time before the read, a modification time may not change for a later write
+// (FAT keeps it to two seconds).
+constexpr qint64 RecentNs = 3'000'000'000;
+
+size_t contentHash(const QByteArray& bytes) { return qHashBits(bytes.constData(), size_t(bytes.size()), 0); }
+
+bool sameFile(const FileSnapshot& a, const FileSnapshot& b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedNs == b.modifiedNs;
+}
+
+// A missing name: the file (53) when its folder is there, else the path (76).
+Failure missingFailure(const QString& path)
+{
+    return RuntimeError::failure(QFileInfo(path).absoluteDir().exists() ? RuntimeError::FileNotFound
+                                                                        : RuntimeError::PathNotFound);
+}
+
+}  // namespace
+
+#ifdef Q_OS_LINUX
+
+namespace {
+
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+Failure failureForErrno(int error, const QString& path)
+{
+    switch (error) {
+    case ENOENT: return missingFailure(path);
+    case ENOTDIR: return RuntimeError::failure(RuntimeError::PathNotFound);
+    case EIO: return RuntimeError::failure(RuntimeError::DeviceIoError);
+    case ENXIO: case ELOOP: case EISDIR: return RuntimeError::failure(RuntimeError::PathFileAccessError);
+    default: return RuntimeError::failure(RuntimeError::PermissionDenied);  // EACCES, EPERM, EROFS, EBUSY...
+    }
+}
+
+class Descriptor final {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Never blocks: a FIFO opens at once (and is then refused), a device without a reader too.
+int openForReading(const QByteArray& path)
+{
+    int fd;
+    do
+        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+FileSnapshot snapshotOf(const struct stat& st)
+{
+    FileSnapshot snapshot;
+    snapshot.device = st.st_dev;
+    snapshot.inode = st.st_ino;
+    snapshot.size = st.st_size;
+    snapshot.modifiedNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return snapshot;
+}
+
+qint64 nowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Reads from the descriptor's start until its end or limit bytes; false with errno on failure.
+bool readAll(int fd, qint64 limit, QByteArray& bytes)
+{
+    bytes.clear();
+    qint64 capacity = qMin<qint64>(limit, 1 << 16);
+    bytes.resize(capacity);
+    qint64 total = 0;
+    while (total < limit) {
+        if (total == capacity) {
+            capacity = qMin<qint64>(limit, capacity * 2);
+            bytes.resize(capacity);
+        }
+        const ssize_t got = ::pread(fd, bytes.data() + total, size_t(capacity - total), total);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    bytes.resize(total);
+    return true;
+}
+
+// A broken lease is signalled with SIGIO, which would end the program: nothing here needs the signal.
+void ignoreLeaseBreakSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(SIGIO, SIG_IGN);
+    });
+}
+
+// Whether the file open on fd is still the one of the snapshot and open nowhere else.
+bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // A write lease is granted only while no other descriptor has the file open; from then on any
+    // other open waits for it. Not granted for other owners without the capability, nor on file
+    // systems without leases: there the checks below stand alone.
+    ignoreLeaseBreakSignal();
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0 && errno == EAGAIN)
+        return false;
+    if (!sameFile(snapshotOf(st), snapshot))
+        return false;
+    if (!snapshot.recentlyModified)
+        return true;
+    QByteArray content;
+    return readAll(fd, snapshot.size + 1, content) && content.size() == snapshot.size &&
+           contentHash(content) == snapshot.contentHash;
+}
+
+std::atomic<unsigned> privateNameCounter{0};
+
+QString privateNameIn(const QString& folder)
+{
+    return folder + QStringLiteral("/.retratix-%1-%2.borrando")
+                        .arg(QCoreApplication::applicationPid())
+                        .arg(privateNameCounter.fetch_add(1));
+}
+
+// Puts the file back under its name; when a new file has taken the name meanwhile, beside it under
+// a name that is no photo's, so neither is lost.
+void restore(const QByteArray& privateName, const QString& path)
+{
+    if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, native(path).constData(), RENAME_NOREPLACE) == 0)
+        return;
+    int error = errno;
+    if (error == EEXIST) {
+        const QFileInfo info(path);
+        const QString beside = info.absolutePath() + QStringLiteral("/retratix-conservado-%1-%2")
+                                                         .arg(QDateTime::currentMSecsSinceEpoch())
+                                                         .arg(info.fileName());
+        if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, native(beside).constData(), RENAME_NOREPLACE) == 0)
+            return;
+        error = errno;
+    }
+    Failure failure = failureForErrno(error, path);
+    failure.description += QStringLiteral(" (") + QFile::decodeName(privateName) + QLatin1Char(')');
+    throw failure;
+}
+
+}  // namespace
+
+EntryKind entryKind(const QString& path)
+{
+    struct stat st {};
+    if (::stat(native(path).constData(), &st) == 0)
+        return S_ISREG(st.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
+    // A link whose target is missing is a name with nothing behind it to read.
+    if (::lstat(native(path).constData(), &st) == 0)
+        return EntryKind::Other;
+    return EntryKind::Missing;
+}
+
+FileBytes readRegularFile(const QString& path, qint64 limit)
+{
+    const Descriptor fd(openForReading(native(path)));
+    if (fd.get() < 0)
+        throw failureForErrno(errno, path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throw failureForErrno(errno, path);
+    if (!S_ISREG(st.st_mode))
+        throw RuntimeError::failure(RuntimeError::PathFileAccessError);
+    FileBytes file;
+    file.snapshot = snapshotOf(st);
+    file.snapshot.recentlyModified = file.snapshot.modifiedNs >= nowNs() - RecentNs;
+    if (!readAll(fd.get(), limit, file.bytes))
+        throw failureForErrno(errno, path);
+    file.beyondLimit = file.bytes.size() >= limit;
+    if (file.snapshot.recentlyModified)
+        file.snapshot.contentHash = contentHash(file.bytes);
+    return file;
+}
+
+void checkRemovable(const QString& path)
+{
+    const QByteArray name = native(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        throw failureForErrno(errno, path);
+    // Read-only: no write permission for the owner (what a delete without forcing refuses), of the
+    // file behind a link as the program has always judged it.
+    struct stat target {};
+    if (::stat(name.constData(), &target) == 0 && !(target.st_mode & S_IWUSR))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    struct statx attributes {};
+    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &attributes) == 0 &&
+        (attributes.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    // In a folder with the sticky bit only the owner of the file or of the folder removes it.
+    struct stat folder {};
+    const QByteArray folderName = native(QFileInfo(path).absolutePath());
+    if (::stat(folderName.constData(), &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0 &&
+        st.st_uid != ::geteuid() && folder.st_uid != ::geteuid())
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+void checkFolderAllowsRemoval(const QString& folder)
+{
+    const QByteArray name = native(folder);
+    if (::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw failureForErrno(errno == ENOENT ? ENOTDIR : errno, folder);
+    struct statx attributes {};
+    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BASIC_STATS, &attributes) == 0 &&
+        (attributes.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+{
+    const QFileInfo info(path);
+    const QByteArray name = native(path);
+    const QByteArray privateName = native(privateNameIn(info.absolutePath()));
+    // Once the file has its private name, a writer that opens the photo's name makes a new file.
+    if (::renameat2(AT_FDCWD, name.constData(), AT_FDCWD, privateName.constData(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            throw failureForErrno(errno, path);
+        // A file system without the exclusive rename: checked and removed under the name.
+        Descriptor fd(openForReading(name));
+        if (fd.get() < 0)
+            throw failureForErrno(errno, path);
+        if (!stillTheSnapshot(fd.get(), snapshot))
+            return RemoveOutcome::Changed;
+        if (::unlink(name.constData()) != 0)
+            throw failureForErrno(errno, path);
+        return RemoveOutcome::Removed;
+    }
+    Descriptor fd(openForReading(privateName));
+    if (fd.get() >= 0 && stillTheSnapshot(fd.get(), snapshot)) {
+        if (::unlink(privateName.constData()) == 0)
+            return RemoveOutcome::Removed;
+        const int error = errno;
+        fd.reset();
+        restore(privateName, path);
+        throw failureForErrno(error, path);
+    }
+    fd.reset();  // releases the lease
+    restore(privateName, path);
+    return RemoveOutcome::Changed;
+}
+
+#else  // other platforms: Qt's portable calls; the check and the removal are two steps
+
+namespace {
+
+FileSnapshot snapshotOf(const QFileInfo& info)
+{
+    FileSnapshot snapshot;
+    snapshot.size = info.size();
+    snapshot.modifiedNs = info.lastModified(QTimeZone::UTC).toMSecsSinceEpoch() * 1'000'000;
+    return snapshot;
+}
+
+}  // namespace
+
+EntryKind entryKind(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isFile())
+        return EntryKind::RegularFile;
+    return info.exists() || info.isSymLink() ? EntryKind::Other : EntryKind::Missing;
+}
+
+FileBytes readRegularFile(const QString& path, qint64 limit)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw missingFailure(path);
+    if (!info.isFile())
+        throw RuntimeError::failure(RuntimeError::PathFileAccessError);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    FileBytes result;
+    result.snapshot = snapshotOf(info);
+    result.snapshot.recentlyModified =
+        result.snapshot.modifiedNs >= QDateTime::currentMSecsSinceEpoch() * 1'000'000 - RecentNs;
+    result.bytes = file.read(limit);
+    if (file.error() != QFileDevice::NoError)
+        throw RuntimeError::failure(RuntimeError::DeviceIoError);
+    result.beyondLimit = result.bytes.size() >= limit;
+    if (result.snapshot.recentlyModified)
+        result.snapshot.contentHash = contentHash(result.bytes);
+    return result;
+}
+
+void checkRemovable(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        throw missingFailure(path);
+    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+void checkFolderAllowsRemoval(const QString& folder)
+{
+    if (!QFileInfo(folder).isWritable())
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw missingFailure(path);
+    if (!sameFile(snapshotOf(info), snapshot))
+        return RemoveOutcome::Changed;
+    if (snapshot.recentlyModified) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || contentHash(file.read(snapshot.size + 1)) != snapshot.contentHash)
+            return RemoveOutcome::Changed;
+    }
+    if (!QFile::remove(path))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    return RemoveOutcome::Removed;
+}
+
+#endif
+
+}  // namespace FolderFiles
