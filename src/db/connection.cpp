@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "db/data_source.h"
 #include "db/driver_details.h"
+#include "db/postgres_session.h"
 #include "db/server_watchdog.h"
 
 #include <QAtomicInt>
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <list>
 #include <sqlite3.h>
@@ -44,6 +46,10 @@ struct Connection::Private {
     QSqlDatabase database;
     std::unique_ptr<detail::ServerWatchdog> watchdog;
     int serverCallDepth = 0;
+    // PostgreSQL's statements of the program's hot path, through libpq on Qt's connection.
+    std::unique_ptr<detail::PostgresSession> postgres;
+    bool batchOpen = false;
+    QHash<QString, QSqlRecord> tableColumns;
 
     struct Prepared {
         QString sql;
@@ -58,10 +64,13 @@ struct Connection::Private {
         preparedIndex.clear();
         prepared.clear();
         seen.clear();
+        tableColumns.clear();
     }
 
     void close()
     {
+        postgres.reset();
+        batchOpen = false;
         watchdog.reset();
         // The driver goes before the prepared queries: the server frees them with the session, and
         // a lost connection is not asked to (which would only print the driver's complaints).
@@ -124,6 +133,11 @@ void Connection::open(const QString& connectionString, const QString& userId, co
     }
     if (!sockets.isEmpty())
         d->watchdog = std::make_unique<detail::ServerWatchdog>(sockets, d->commandTimeout);
+    if (pg_conn* connection = detail::postgresConnection(d->database))
+        d->postgres = std::make_unique<detail::PostgresSession>(
+            connection, [this](const QString& code, const QString& message) {
+                return failureOf(QSqlError(QStringLiteral("QPSQL"), message, QSqlError::StatementError, code));
+            });
 }
 
 void Connection::execute(const QString& sql, int32_t)
@@ -211,6 +225,93 @@ bool Connection::lost() const
     if (d->watchdog && d->watchdog->fired())
         return true;
     return d->database.isValid() && detail::postgresConnectionLost(d->database);
+}
+
+void Connection::beginBatch()
+{
+    if (state() != StateOpen)
+        throw Failure(LayerError::ObjectClosed, QStringLiteral("Retratix"),
+                      QStringLiteral("No se permite la operación si el objeto está cerrado."));
+    if (d->batchOpen)
+        return;
+    const ServerCall call(*this);
+    if (d->postgres) {
+        d->postgres->begin();  // sent with the batch's first statements
+    } else if (driverName() == QLatin1String("QSQLITE")) {
+        // The write lock at once (waiting up to the busy time-out), so that no other writer can
+        // commit between the batch's reads and its first write.
+        QSqlQuery begin(d->database);
+        if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            throw failureOf(detail::queryError(begin, d->database));
+    } else if (!d->database.transaction()) {
+        throw failureOf(d->database.lastError());
+    }
+    d->batchOpen = true;
+}
+
+void Connection::commitBatch()
+{
+    if (!d->batchOpen)
+        return;
+    const ServerCall call(*this);
+    d->batchOpen = false;
+    if (d->postgres) {
+        d->postgres->commit();
+        return;
+    }
+    QSqlQuery commit(d->database);
+    if (driverName() == QLatin1String("QSQLITE") ? !commit.exec(QStringLiteral("COMMIT")) : !d->database.commit()) {
+        const Failure failure = driverName() == QLatin1String("QSQLITE") ? failureOf(detail::queryError(commit, d->database))
+                                                                          : failureOf(d->database.lastError());
+        commit = QSqlQuery();
+        d->batchOpen = true;
+        rollbackBatch();
+        throw failure;
+    }
+}
+
+void Connection::rollbackBatch()
+{
+    if (!d->batchOpen)
+        return;
+    d->batchOpen = false;
+    if (state() != StateOpen)
+        return;
+    const ServerCall call(*this);
+    if (d->postgres)
+        d->postgres->rollback();
+    else if (driverName() == QLatin1String("QSQLITE"))
+        QSqlQuery(d->database).exec(QStringLiteral("ROLLBACK"));
+    else
+        d->database.rollback();
+}
+
+bool Connection::inBatch() const { return d->batchOpen; }
+
+detail::PostgresSession* Connection::postgresSession() { return d->postgres.get(); }
+
+void Connection::setBatchTag(int tag)
+{
+    if (d->postgres)
+        d->postgres->setTag(tag);
+}
+
+int Connection::failedBatchTag() const { return d->postgres ? d->postgres->failedTag() : -1; }
+
+QSqlRecord Connection::tableColumns(const QString& table)
+{
+    const auto found = d->tableColumns.constFind(table.toUpper());
+    if (found != d->tableColumns.cend())
+        return found.value();
+    QSqlQuery query(d->database);
+    query.setForwardOnly(true);
+    const ServerCall call(*this);
+    if (!query.exec(QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE 1 = 0")))
+        throw failureOf(detail::queryError(query, d->database));
+    const QSqlRecord columns = query.record();
+    query.finish();
+    d->tableColumns.insert(table.toUpper(), columns);
+    return columns;
 }
 
 // Calls nest (a fetch prepares its query): the outermost one bounds them all.

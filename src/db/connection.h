@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "db/options.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -8,9 +9,14 @@
 #include <cstdint>
 
 class QSqlError;
+class QSqlRecord;
 class QSqlQuery;
 
 namespace db {
+
+namespace detail {
+class PostgresSession;
+}
 
 // The one connection the program shares. Its connection string's "Data Source" chooses the engine:
 //   sqlite:PATH                      SQLite file (a relative path starts at the program's folder);
@@ -39,8 +45,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     void setConnectionString(const QString& connectionString);
-    void setIsolationLevel(int32_t) {}
-    void setCursorLocation(int32_t) {}
+    void setIsolationLevel(IsolationLevel) {}
+    void setCursorLocation(CursorLocation) {}
     // Seconds the open may wait for a server (15 unless set).
     void setConnectionTimeout(int32_t seconds);
     // Seconds one statement may wait for a server's answer (30 unless set; 0: no limit). A call
@@ -53,9 +59,9 @@ public:
     // An empty connectionString uses the one set before; a non-empty userId or password stands
     // in for the connection string's account.
     void open(const QString& connectionString, const QString& userId = {}, const QString& password = {},
-              int32_t options = -1);
+              int32_t options = OptionsUnspecified);
     // Runs one statement; its result is dropped. Raises a Failure with a provider-style number.
-    void execute(const QString& sql, int32_t options = -1);
+    void execute(const QString& sql, int32_t options = OptionsUnspecified);
     int32_t state() const;
 
     // Returns once everything committed so far is on disk. SQLite: the write-ahead log is synced
@@ -83,6 +89,24 @@ public:
     // Whether the connection to the server is lost (cut off, or dropped by the server).
     bool lost() const;
 
+    // A batch of writes in one transaction. Statements queued in it (Statement::queue) are sent
+    // without waiting where the engine pipelines (PostgreSQL): commitBatch() then waits once for all
+    // their answers. Any failure rolls the whole batch back (commitBatch() does so itself before it
+    // raises the failure). SQLite takes its write lock when the batch begins.
+    void beginBatch();
+    void commitBatch();
+    // Never raises: after a failure there may be nothing left to roll back.
+    void rollbackBatch();
+    bool inBatch() const;
+    // Statements queued from now on carry this tag (the caller's name for what they belong to);
+    // after a failed commit, the tag of the statement whose answer failed it (-1: none known, or
+    // the failure came at once).
+    void setBatchTag(int tag);
+    int failedBatchTag() const;
+
+    // The names and types of a table's columns, read once per table (by a query that reads no row).
+    QSqlRecord tableColumns(const QString& table);
+
     // Bounds one call to the server, for its lifetime, by the command time-out.
     class ServerCall final {
     public:
@@ -96,6 +120,9 @@ public:
     };
 
 private:
+    friend class Statement;
+    // The libpq session of a PostgreSQL connection, else nullptr.
+    detail::PostgresSession* postgresSession();
     struct Private;
     Private* d;
 };

@@ -6,6 +6,7 @@
 #include <QSqlResult>
 #include <QVariant>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace db::detail {
@@ -51,25 +52,6 @@ QString odbcSqlState(const QSqlQuery& query)
     if (rc != 0 && rc != 1)
         return {};
     return QString::fromLatin1(reinterpret_cast<const char*>(state), 5);
-}
-
-// libpq's calls, resolved from the library that Qt's PostgreSQL driver has already loaded.
-template <typename Function>
-Function libpq(const char* name)
-{
-    QLibrary library(QStringLiteral("pq"), 5);
-    return reinterpret_cast<Function>(library.resolve(name));
-}
-
-void* postgresHandle(const QSqlDatabase& database)
-{
-    if (!database.isValid() || !database.driver())
-        return nullptr;
-    const QVariant handle = database.driver()->handle();
-    // Qt registers libpq's PGconn under its struct's name.
-    if (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)
-        return nullptr;
-    return handleOf(handle);
 }
 
 sqlite3* sqliteHandle(const QSqlDatabase& database)
@@ -140,21 +122,27 @@ int syncSqliteLog(QSqlDatabase& database)
     return rc;
 }
 
+pg_conn* postgresConnection(const QSqlDatabase& database)
+{
+    if (!database.isValid() || !database.driver() || !database.isOpen())
+        return nullptr;
+    const QVariant handle = database.driver()->handle();
+    // Qt registers libpq's PGconn under its struct's name.
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)
+        return nullptr;
+    return static_cast<pg_conn*>(handleOf(handle));
+}
+
 int postgresSocket(const QSqlDatabase& database)
 {
-    using Socket = int (*)(const void*);
-    static const Socket socketOf = libpq<Socket>("PQsocket");
-    void* connection = postgresHandle(database);
-    return connection && socketOf ? socketOf(connection) : -1;
+    pg_conn* connection = postgresConnection(database);
+    return connection ? PQsocket(connection) : -1;
 }
 
 bool postgresConnectionLost(const QSqlDatabase& database)
 {
-    using Status = int (*)(const void*);
-    static const Status statusOf = libpq<Status>("PQstatus");
-    constexpr int ConnectionBad = 1;  // CONNECTION_BAD
-    void* connection = postgresHandle(database);
-    return connection && statusOf && statusOf(connection) == ConnectionBad;
+    pg_conn* connection = postgresConnection(database);
+    return connection && PQstatus(connection) == CONNECTION_BAD;
 }
 
 void registerSqliteFunctions(QSqlDatabase& database)

@@ -6,6 +6,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+struct pg_conn;
+
 namespace db::detail {
 
 // The query's error with the most precise code the engine has: SQLite's extended result code,
@@ -18,6 +20,8 @@ QSqlError queryError(const QSqlQuery& query, const QSqlDatabase& database);
 // connection has no log open (not in WAL mode).
 int syncSqliteLog(QSqlDatabase& database);
 
+// libpq's connection under an open connection of Qt's PostgreSQL driver, or nullptr.
+pg_conn* postgresConnection(const QSqlDatabase& database);
 // The socket of an open PostgreSQL connection of Qt's driver, or -1.
 int postgresSocket(const QSqlDatabase& database);
 // Whether libpq counts the PostgreSQL connection as lost.

@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "db/data_source.h"
+#include "db/column_values.h"
 #include "db/driver_details.h"
 
 #include <QDate>
@@ -78,95 +79,6 @@ Failure noCurrentRecord()
     return Failure(LayerError::NoCurrentRecord, QStringLiteral("Retratix"),
                    QStringLiteral("BOF o EOF es True, o el registro actual se eliminó. La operación solicitada "
                                   "requiere un registro actual."));
-}
-
-Failure typeMismatch(const QString& driver, const QString& column)
-{
-    return Failure(RuntimeError::TypeMismatch, driver,
-                   RuntimeError::description(RuntimeError::TypeMismatch) + QStringLiteral(" (") + column +
-                       QLatin1Char(')'));
-}
-
-bool isIntegral(int type)
-{
-    switch (type) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
-    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Long: case QMetaType::ULong:
-    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar:
-        return true;
-    default: return false;
-    }
-}
-
-// The value as the column's type, so that every engine gets it bound right (a STRICT SQLite table
-// takes no text in a number column; PostgreSQL takes no text parameter for an integer).
-QVariant toColumnType(const QVariant& value, const QSqlField& field, const QString& driver)
-{
-    const QString column = field.name();
-    const int target = field.metaType().id();
-    if (value.isNull() || !value.isValid())
-        return QVariant(field.metaType());
-    const int source = value.metaType().id();
-    if (isIntegral(target)) {
-        if (isIntegral(source) || source == QMetaType::Bool)
-            return QVariant(value.toLongLong());
-        if (source == QMetaType::Double || source == QMetaType::Float) {
-            const double number = value.toDouble();
-            if (number != static_cast<double>(static_cast<qlonglong>(number)))
-                throw typeMismatch(driver, column);
-            return QVariant(static_cast<qlonglong>(number));
-        }
-        if (source == QMetaType::QString) {
-            static const QRegularExpression whole(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
-            const QString text = value.toString();
-            if (!whole.match(text).hasMatch())
-                throw typeMismatch(driver, column);
-            bool ok = false;
-            const qlonglong number = text.trimmed().toLongLong(&ok);
-            if (!ok)
-                throw RuntimeError::failure(RuntimeError::Overflow);
-            return QVariant(number);
-        }
-        throw typeMismatch(driver, column);
-    }
-    if (target == QMetaType::Double || target == QMetaType::Float) {
-        if (isIntegral(source) || source == QMetaType::Double || source == QMetaType::Float)
-            return QVariant(value.toDouble());
-        if (source == QMetaType::QString) {
-            bool ok = false;
-            const double number = QLocale::c().toDouble(value.toString().trimmed(), &ok);
-            if (!ok)
-                throw typeMismatch(driver, column);
-            return QVariant(number);
-        }
-        throw typeMismatch(driver, column);
-    }
-    if (target == QMetaType::QString) {
-        if (source == QMetaType::QByteArray)
-            throw typeMismatch(driver, column);  // bytes have no encoding to read them by
-        if (source == QMetaType::QDate)
-            return QVariant(value.toDate().toString(Qt::ISODate));
-        if (!value.canConvert<QString>())
-            throw typeMismatch(driver, column);
-        return QVariant(value.toString());
-    }
-    if (target == QMetaType::QByteArray) {
-        if (source != QMetaType::QByteArray)
-            throw typeMismatch(driver, column);
-        return value;
-    }
-    if (target == QMetaType::QDate) {
-        if (source == QMetaType::QDate)
-            return value;
-        if (source == QMetaType::QDateTime)
-            return QVariant(value.toDateTime().date());
-        const QDate date = source == QMetaType::QString ? QDate::fromString(value.toString().trimmed(), Qt::ISODate)
-                                                        : QDate();
-        if (!date.isValid())
-            throw typeMismatch(driver, column);
-        return QVariant(date);
-    }
-    return value;  // other column types: the driver converts
 }
 
 }  // namespace
@@ -379,14 +291,14 @@ Recordset::Recordset() : d(std::make_unique<Private>()) {}
 
 Recordset::~Recordset() = default;
 
-void Recordset::open(const QString& sql, Connection& connection, int32_t, int32_t lockType, int32_t)
+void Recordset::open(const QString& sql, Connection& connection, CursorType, LockType lockType, int32_t)
 {
     close();
     if (connection.state() != Connection::StateOpen)
         throw Failure(LayerError::NoConnection, QStringLiteral("Retratix"),
                       QStringLiteral("La conexión no se puede usar: está cerrada."));
     d->connection = &connection;
-    d->readOnly = lockType == 1;  // adLockReadOnly
+    d->readOnly = lockType == LockType::ReadOnly;
     const std::optional<SingleTableQuery> single = parseSingleTable(sql);
     const std::optional<RowIdentity> identity = rowIdentityOf(connection.database());
     if (single && identity) {
@@ -472,7 +384,7 @@ void Recordset::setCollect(const QString& name, const QVariant& value)
     if (d->table.isEmpty() || d->readOnly)
         throw d->notUpdatable(QStringLiteral("la consulta no lee una sola tabla o es de solo lectura"));
     d->beginEdit();
-    d->editRow.setValue(column, toColumnType(value, d->header.field(column), d->driver()));
+    d->editRow.setValue(column, detail::toColumnType(value, d->header.field(column), d->driver()));
     if (!d->assigned.contains(column))
         d->assigned.append(column);
 }
@@ -495,6 +407,19 @@ void Recordset::close()
 {
     // Pending assignments are dropped, as when a recordset is released without update().
     d = std::make_unique<Private>();
+}
+
+QString firstRowOnly(Connection& connection, const QString& table, const QString& condition)
+{
+    const QSqlDriver::DbmsType dbms = connection.database().driver()->dbmsType();
+    if (dbms == QSqlDriver::SQLite)
+        return QStringLiteral("rowid = (SELECT rowid FROM %1 WHERE %2 LIMIT 1)").arg(table, condition);
+    if (dbms == QSqlDriver::PostgreSQL)
+        return QStringLiteral("ctid = (SELECT ctid FROM %1 WHERE %2 LIMIT 1)").arg(table, condition);
+    if (dbms == QSqlDriver::Oracle)
+        return QStringLiteral("ROWID = (SELECT ROWID FROM %1 WHERE %2 AND ROWNUM = 1)").arg(table, condition);
+    throw Failure(LayerError::NotUpdatable, connection.driverName(),
+                  QStringLiteral("El conjunto de registros no admite actualizaciones: el motor no identifica sus filas"));
 }
 
 void Command::execute(int32_t options)

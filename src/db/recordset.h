@@ -29,9 +29,8 @@ public:
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    // cursorType 3 static, lockType 3 optimistic, options -1: the values the program passes.
-    void open(const QString& sql, Connection& connection, int32_t cursorType = 3, int32_t lockType = 3,
-              int32_t options = -1);
+    void open(const QString& sql, Connection& connection, CursorType cursorType = CursorType::Static,
+              LockType lockType = LockType::Optimistic, int32_t options = OptionsUnspecified);
     bool bof() const;
     bool eof() const;
     // Moves to the next row (EOF after the last).
@@ -56,14 +55,18 @@ private:
     std::unique_ptr<Private> d;
 };
 
+// A condition that selects, of the rows of table that condition selects, only the first, by the
+// engine's row identity: an UPDATE with it changes exactly the row that a recordset opened on the
+// same condition would change. NotUpdatable (LayerError) on engines without row identity.
+QString firstRowOnly(Connection& connection, const QString& table, const QString& condition);
+
 // Runs one SQL text on a connection; the result is dropped.
 class Command final {
 public:
     void setActiveConnection(Connection& connection) { m_connection = &connection; }
     void setCommandText(const QString& text) { m_text = text; }
-    // Type 1 (text), the only kind there is here.
-    void setCommandType(int32_t) {}
-    void execute(int32_t options = -1);
+    void setCommandType(CommandType) {}
+    void execute(int32_t options = OptionsUnspecified);
 
 private:
     Connection* m_connection = nullptr;
@@ -73,9 +76,9 @@ private:
 // A whole file held as bytes. The file is read once, whole, by loadFromFile.
 class Stream final {
 public:
-    // Type 1 (bytes), the only kind there is here.
-    void setType(int32_t) {}
-    void open(int32_t mode = 0, int32_t options = -1);
+    void setType(StreamType) {}
+    // Opened empty (mode 0: no source).
+    void open(int32_t mode = 0, int32_t options = OptionsUnspecified);
     // Loads the whole file, never blocking on an entry that is no regular file (75); a missing or
     // unreadable file raises a Failure (53 / 70 / 76), one of 2 GiB or more (whose size a 32-bit
     // count cannot tell) overflow (6) without being read whole.

@@ -10,10 +10,7 @@ namespace {
 const QString ConnectionStringPrefix = QStringLiteral(
     "Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;User ID=regusr1;Data Source=");
 
-constexpr int32_t IsolationSerializable = 1048576;
-constexpr int32_t CursorLocationClient = 3;
 constexpr int32_t ConnectionTimeoutSeconds = 15;
-constexpr int32_t OptionUnspecified = -1;
 
 [[noreturn]] void endProgram(const QString& text, const QString& title)
 {
@@ -33,11 +30,11 @@ void openConnection()
     DbConnectionString = ConnectionStringPrefix + sid;
     DbConnection = std::make_unique<db::Connection>();
     DbConnection->setConnectionString(DbConnectionString.value());
-    DbConnection->setIsolationLevel(IsolationSerializable);
-    DbConnection->setCursorLocation(CursorLocationClient);
+    DbConnection->setIsolationLevel(db::IsolationLevel::Serializable);
+    DbConnection->setCursorLocation(db::CursorLocation::Client);
     DbConnection->setConnectionTimeout(ConnectionTimeoutSeconds);
-    DbConnection->open(DbConnectionString.value(), QString(), QString(), OptionUnspecified);
-    DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), OptionUnspecified);
+    DbConnection->open(DbConnectionString.value(), QString(), QString(), db::OptionsUnspecified);
+    DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), db::OptionsUnspecified);
 }
 
 }  // namespace

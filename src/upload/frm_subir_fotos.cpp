@@ -162,7 +162,7 @@ void frmSubirFotos::LoadInstallationName()
     db::Recordset rs;
     rs.open(QStringLiteral("SELECT NOMBRE FROM INSTALACIONES WHERE CODINSTALACION = ") +
                 QString::number(ModGlob::InstallationCode),
-            *ModGlob::DbConnection, 3, 3, -1);
+            *ModGlob::DbConnection, db::CursorType::Static, db::LockType::Optimistic, db::OptionsUnspecified);
     if (rs.bof() || rs.eof())
         ModGlob::InstallationName = QString();
     else

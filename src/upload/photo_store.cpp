@@ -3,9 +3,11 @@
 #include "common/failure.h"
 #include "common/numbers.h"
 #include "common/platform.h"
+#include "db/data_source.h"
 #include "db/recordset.h"
 #include "upload/upload_log.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -19,6 +21,18 @@ bool isPlainDigits(const QString& text)
     return digits.match(text).hasMatch();
 }
 
+// Which of a hundred members exist (1) and which have a photo (2) at the installation, in one query.
+QString existenceSql()
+{
+    QStringList marks;
+    for (int i = 0; i < PhotoStore::MembersPerQuery; ++i)
+        marks.append(QStringLiteral("?"));
+    const QString members = marks.join(QStringLiteral(", "));
+    return QStringLiteral("SELECT 1, CODIGO FROM ABONADOS WHERE CODINSTALACION=? AND CODIGO IN (%1) "
+                          "UNION ALL SELECT 2, CODIGO FROM ABONADOSFOTOS WHERE CODINSTALACION=? AND CODIGO IN (%1)")
+        .arg(members);
+}
+
 }  // namespace
 
 PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
@@ -27,10 +41,29 @@ PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, QString folde
       m_log(log),
       m_folder(std::move(folder)),
       m_installationCode(checkedInstallationCode(installationCode)),
-      m_currentInstallationText(std::move(currentInstallationText))
+      m_currentInstallationText(std::move(currentInstallationText)),
+      m_existence(connection, existenceSql()),
+      m_insert(connection, QStringLiteral("INSERT INTO ABONADOSFOTOS (Codigo, Codinstalacion, filename, filesize, foto) "
+                                          "VALUES (?, ?, ?, ?, ?)")),
+      m_update(connection, QStringLiteral("UPDATE ABONADOSFOTOS SET Codinstalacion = ?, filename = ?, filesize = ?, "
+                                          "foto = ? WHERE ") +
+                               db::firstRowOnly(connection, QStringLiteral("ABONADOSFOTOS"),
+                                                QStringLiteral("CODINSTALACION = ? AND CODIGO = ?")))
 {
     if (!m_currentInstallationText)
         m_currentInstallationText = [code = m_installationCode] { return code; };
+    const QString photos = QStringLiteral("ABONADOSFOTOS");
+    m_insert.convertForColumns(photos, {QStringLiteral("Codigo"), QStringLiteral("Codinstalacion"),
+                                        QStringLiteral("filename"), QStringLiteral("filesize"), QStringLiteral("foto")});
+    // The code text "007" reaches CODIGO, written or compared, as the column's type has it.
+    m_update.convertForColumns(photos, {QStringLiteral("Codinstalacion"), QStringLiteral("filename"),
+                                        QStringLiteral("filesize"), QStringLiteral("foto"),
+                                        QStringLiteral("CODINSTALACION"), QStringLiteral("CODIGO")});
+    // No row to change: as a recordset without a current row refuses the first assignment.
+    m_update.setRowsMismatchFailure(
+        Failure(db::LayerError::NoCurrentRecord, QStringLiteral("Retratix"),
+                QStringLiteral("BOF o EOF es True, o el registro actual se eliminó. La operación solicitada requiere "
+                               "un registro actual.")));
 }
 
 QString PhotoStore::photoFilePath(const QString& folder, const QString& fileName)
@@ -66,18 +99,43 @@ QString PhotoStore::checkedInstallationCode(const QString& text)
     return text;
 }
 
-bool PhotoStore::exists(const QString& table, int32_t memberNumber)
+void PhotoStore::prefetch(const QList<int32_t>& memberNumbers)
 {
-    db::Recordset rs;
-    rs.open(QStringLiteral("SELECT CODIGO FROM ") + table + QStringLiteral(" WHERE CODINSTALACION=") +
-                m_installationCode + QStringLiteral(" AND CODIGO = ") + QString::number(memberNumber),
-            m_connection, 3, 3, -1);
-    return !rs.bof() && !rs.eof();
+    m_asked.clear();
+    m_members.clear();
+    m_photos.clear();
+    ask(memberNumbers);
 }
 
-bool PhotoStore::MemberExists(int32_t memberNumber) { return exists(QStringLiteral("ABONADOS"), memberNumber); }
+void PhotoStore::ask(const QList<int32_t>& memberNumbers)
+{
+    const qlonglong installation = m_installationCode.toLongLong();
+    for (qsizetype first = 0; first < memberNumbers.size(); first += MembersPerQuery) {
+        const QList<int32_t> chunk = memberNumbers.mid(first, MembersPerQuery);
+        QVariantList members;
+        for (int i = 0; i < MembersPerQuery; ++i)
+            members.append(chunk.at(qMin<qsizetype>(i, chunk.size() - 1)));  // the last one repeated
+        m_existence.execute(QVariantList{installation} + members + QVariantList{installation} + members);
+        for (const QVariantList& row : m_existence.rows())
+            (row.at(0).toInt() == 1 ? m_members : m_photos).insert(row.at(1).toInt());
+        for (int32_t number : chunk)
+            m_asked.insert(number);
+    }
+}
 
-bool PhotoStore::PhotoExists(int32_t memberNumber) { return exists(QStringLiteral("ABONADOSFOTOS"), memberNumber); }
+bool PhotoStore::MemberExists(int32_t memberNumber)
+{
+    if (!m_asked.contains(memberNumber))
+        ask({memberNumber});
+    return m_members.contains(memberNumber);
+}
+
+bool PhotoStore::PhotoExists(int32_t memberNumber)
+{
+    if (!m_asked.contains(memberNumber))
+        ask({memberNumber});
+    return m_photos.contains(memberNumber);
+}
 
 bool PhotoStore::refusedForSize(const QString& runUser, const QString& fileName, qint64 size)
 {
@@ -93,24 +151,15 @@ bool PhotoStore::loadPhoto(const QString& runUser, const QString& fileName, db::
     // The size comes from the file system, so a large file is refused without being read.
     if (refusedForSize(runUser, fileName, QFileInfo(path).size()))
         return false;
-    stream.setType(1);
-    stream.open(0, -1);
+    QElapsedTimer reading;
+    reading.start();
+    stream.setType(db::StreamType::Binary);
+    stream.open(0, db::OptionsUnspecified);
     stream.loadFromFile(path, PhotoSizeLimit);
     m_lastSnapshot = stream.fileSnapshot();
+    m_readNs += reading.nsecsElapsed();
     // The file may have grown since it was measured.
     return !refusedForSize(runUser, fileName, stream.beyondLimit() ? PhotoSizeLimit : stream.size());
-}
-
-void PhotoStore::savePhotoRow(db::Recordset& rs, const QString& installationCode, const QString& fileName,
-                              db::Stream& stream)
-{
-    rs.setCollect(QStringLiteral("Codinstalacion"), installationCode);
-    rs.setCollect(QStringLiteral("filename"), fileName);
-    rs.setCollect(QStringLiteral("filesize"), stream.size());
-    rs.setCollect(QStringLiteral("foto"), stream.read(-1));
-    rs.update();
-    stream.close();
-    rs.close();
 }
 
 PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
@@ -120,13 +169,10 @@ PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QStrin
     db::Stream stream;
     if (!loadPhoto(runUser, fileName, stream))
         return Outcome::SizeRefused;
-
-    db::Recordset rs;
-    rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = -1"), m_connection, 3, 3, -1);
-    rs.addNew();
-    rs.setCollect(QStringLiteral("Codigo"), memberCodeForSql(fileName));
-    savePhotoRow(rs, code, fileName, stream);
-
+    const QByteArray bytes = stream.read(-1);
+    m_insert.queue({memberCodeForSql(fileName), code, fileName, stream.size(), bytes}, 1);
+    stream.close();
+    m_photos.insert(Numbers::toInt32(memberCode(fileName)));
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoInserted());
     return Outcome::Inserted;
 }
@@ -138,14 +184,10 @@ PhotoStore::Outcome PhotoStore::UpdatePhoto(const QString& runUser, const QStrin
     db::Stream stream;
     if (!loadPhoto(runUser, fileName, stream))
         return Outcome::SizeRefused;
-
-    db::Recordset rs;
-    rs.open(QStringLiteral("SELECT * FROM ABONADOSFOTOS WHERE CODINSTALACION = ") + code +
-                QStringLiteral(" AND CODIGO = ") + memberCodeForSql(fileName),
-            m_connection, 3, 3, -1);
-    // The first row found is changed (CODIGO stays); with none, the first assignment fails.
-    savePhotoRow(rs, m_currentInstallationText(), fileName, stream);
-
+    const QByteArray bytes = stream.read(-1);
+    // The first row found is changed (CODIGO stays); with none, the update fails.
+    m_update.queue({m_currentInstallationText(), fileName, stream.size(), bytes, code, memberCodeForSql(fileName)}, 1);
+    stream.close();
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoUpdated());
     return Outcome::Updated;
 }

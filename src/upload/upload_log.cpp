@@ -1,18 +1,17 @@
 #include "upload/upload_log.h"
 
-#include "db/recordset.h"
+UploadLog::UploadLog(db::Connection& connection)
+    : m_insert(connection,
+               QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS (nombre_foto, subio, usuario, motivo) VALUES (?, ?, ?, ?)"))
+{
+    // The run number's text goes into USUARIO as the column's type (a number where it is one).
+    m_insert.convertForColumns(QStringLiteral("LOG_ABONADOSFOTOS"),
+                               {QStringLiteral("nombre_foto"), QStringLiteral("subio"), QStringLiteral("usuario"),
+                                QStringLiteral("motivo")});
+}
 
 void UploadLog::WriteLogRow(const QString& runUser, const QString& fileName, const QString& subio,
                             const QString& motivo)
 {
-    db::Recordset rs;
-    // Selects no row: it only reaches the table's columns for the new row.
-    rs.open(QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS WHERE CODINSTALACION=-1"), m_connection, 3, 3, -1);
-    rs.addNew();
-    rs.setCollect(QStringLiteral("nombre_foto"), fileName);
-    rs.setCollect(QStringLiteral("subio"), subio);
-    rs.setCollect(QStringLiteral("usuario"), runUser);
-    rs.setCollect(QStringLiteral("motivo"), motivo);
-    rs.update();
-    rs.close();
+    m_insert.queue({fileName, subio, runUser, motivo}, 1);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/statement.h"
+
 #include <QString>
 
 namespace db {
@@ -9,7 +11,7 @@ class Connection;
 // The upload log LOG_ABONADOSFOTOS: one row for every photo a run examines.
 class UploadLog final {
 public:
-    explicit UploadLog(db::Connection& connection) : m_connection(connection) {}
+    explicit UploadLog(db::Connection& connection);
 
     // The flag and reason pairs a row carries.
     static QString stored() { return QStringLiteral("S"); }
@@ -19,10 +21,11 @@ public:
     static QString sizeNotAllowed() { return QStringLiteral("Tamaño no permitido"); }
     static QString memberMissing() { return QStringLiteral("Abonado no existente"); }
 
-    // Writes one row at once; a database failure passes to the caller.
+    // Writes one row of the four columns, in their order: at once, or with the connection's open
+    // batch. A database failure passes to the caller.
     void WriteLogRow(const QString& runUser, const QString& fileName, const QString& subio,
                      const QString& motivo);
 
 private:
-    db::Connection& m_connection;
+    db::Statement m_insert;
 };

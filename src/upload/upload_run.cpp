@@ -2,6 +2,7 @@
 
 #include "common/numbers.h"
 #include "db/recordset.h"
+#include "db/statement.h"
 #include "startup/mod_glob.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
@@ -9,8 +10,12 @@
 #include "upload/upload_progress.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -49,6 +54,7 @@ UploadRun::UploadRun(Settings settings) : m_settings(std::move(settings))
 {
     if (!m_settings.reportError)
         m_settings.reportError = [](const Failure& failure) { ModGlob::ReportError(failure); };
+    m_settings.durableBatchSize = qMax(1, m_settings.durableBatchSize);
 }
 
 QString UploadRun::reportCondition(const QString& runUser)
@@ -56,41 +62,159 @@ QString UploadRun::reportCondition(const QString& runUser)
     return QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO}= '") + runUser + QStringLiteral("'");
 }
 
+QStringList UploadRun::folderNames(const QString& folder)
+{
+    QStringList names;
+    QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System);
+    while (entries.hasNext()) {
+        entries.next();
+        names.append(entries.fileName());
+    }
+    std::sort(names.begin(), names.end());
+    names.squeeze();
+    return names;
+}
+
 QString UploadRun::freshRunUser(int32_t firstDraw)
 {
     // A number that log rows already carry is drawn again, so that the run's DELETE never
     // removes an earlier run's log.
+    db::Statement taken(*m_settings.connection,
+                        QStringLiteral("SELECT USUARIO FROM LOG_ABONADOSFOTOS WHERE USUARIO = ?"));
+    taken.convertForColumns(QStringLiteral("LOG_ABONADOSFOTOS"), {QStringLiteral("USUARIO")});
     int32_t number = firstDraw;
     for (int draw = 1; draw < m_settings.maxRunNumberDraws; ++draw) {
-        db::Recordset rs;
-        rs.open(QStringLiteral("SELECT USUARIO FROM LOG_ABONADOSFOTOS WHERE USUARIO = ") + QString::number(number),
-                *m_settings.connection, 3, 3, -1);
-        if (rs.bof() || rs.eof())
+        taken.execute({QString::number(number)});
+        if (taken.rows().isEmpty())
             break;
         number = m_settings.drawRunNumber();
     }
     return QString::number(number);
 }
 
-void UploadRun::fileStored(const QString& path, const FolderFiles::FileSnapshot& snapshot)
+QList<UploadRun::Candidate> UploadRun::gatherBatch(const QStringList& names, qsizetype& next,
+                                                   std::optional<Failure>& stop, QString& stopFile)
 {
-    // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
-    FolderFiles::checkRemovable(path);
-    m_pendingDeletions.append({path, snapshot});
-    if (m_pendingDeletions.size() >= m_settings.durableBatchSize)
-        deletePendingFiles();
+    QList<Candidate> batch;
+    while (next < names.size() && batch.size() < m_settings.durableBatchSize) {
+        const qsizetype i = next++;
+        const QString& name = names.at(i);
+        m_summary.filesVisited = int(i + 1);
+        if (m_settings.progress && i - m_settings.progress->value() > 50)
+            m_settings.progress->setValue(int(i));
+
+        const QString code = PhotoStore::memberCode(name);
+        if (!name.contains(QStringLiteral(".jpg")) || !Numbers::isNumeric(code)) {
+            ++m_summary.skipped;
+            continue;
+        }
+        const QString path = PhotoStore::photoFilePath(m_settings.folder, name);
+        // Only a regular file (or a link to one) is a photo: a FIFO, socket, device, folder or
+        // dangling link is never opened, and a name gone since the listing has nothing to store.
+        if (FolderFiles::entryKind(path) != FolderFiles::EntryKind::RegularFile) {
+            ++m_summary.skipped;
+            continue;
+        }
+        try {
+            batch.append({name, path, Numbers::toInt32(code)});
+        } catch (const Failure& failure) {
+            stop = failure;  // the photos before it are stored first
+            stopFile = path;
+            break;
+        }
+    }
+    return batch;
 }
 
-void UploadRun::deletePendingFiles()
+void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLog& log,
+                         const QString& installationCode)
 {
-    if (m_pendingDeletions.isEmpty())
+    if (!store.MemberExists(candidate.memberNumber)) {
+        log.WriteLogRow(m_summary.runUser, candidate.name, UploadLog::notStored(), UploadLog::memberMissing());
+        ++m_summary.memberMissing;
         return;
+    }
+    if (!m_folderChecked) {
+        // Before the first store: a folder that lets no file go would end the run only after a
+        // whole batch of stored photos.
+        FolderFiles::checkFolderAllowsRemoval(m_settings.folder);
+        m_folderChecked = true;
+    }
+    const PhotoStore::Outcome outcome = store.PhotoExists(candidate.memberNumber)
+                                            ? store.UpdatePhoto(m_summary.runUser, installationCode, candidate.name)
+                                            : store.InsertPhoto(m_summary.runUser, installationCode, candidate.name);
+    switch (outcome) {
+    case PhotoStore::Outcome::Inserted: ++m_summary.inserted; break;
+    case PhotoStore::Outcome::Updated: ++m_summary.updated; break;
+    case PhotoStore::Outcome::SizeRefused: ++m_summary.sizeRefused; return;  // the file stays
+    }
+    // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
+    FolderFiles::checkRemovable(candidate.path);
+    m_stored.append({candidate.path, store.lastStoredFile()});
+}
+
+void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
+                           const QString& installationCode)
+{
+    db::Connection& connection = *m_settings.connection;
+    UploadSummary::Timings& timings = m_summary.timings;
+    QElapsedTimer clock;
+    clock.start();
+    QList<int32_t> members;
+    for (const Candidate& candidate : batch)
+        members.append(candidate.memberNumber);
+    store.prefetch(members);
+    timings.queries += clock.nsecsElapsed();
+
+    clock.restart();
+    const qint64 readsBefore = store.readNs();
+    std::optional<Failure> failure;
+    connection.beginBatch();
+    try {
+        for (qsizetype i = 0; i < batch.size(); ++i) {
+            m_currentFile = batch.at(i).path;
+            connection.setBatchTag(int(i));
+            storeOne(batch.at(i), store, log, installationCode);
+        }
+    } catch (const Failure& atFile) {
+        failure = atFile;  // what the batch wrote before it is kept, as photo by photo
+    }
+    const QString failedAt = m_currentFile;
+    try {
+        connection.commitBatch();
+    } catch (const Failure& commit) {
+        // Nothing of the batch is committed: its files stay, with their rows.
+        connection.rollbackBatch();
+        m_stored.clear();
+        const int tag = connection.failedBatchTag();
+        if (tag >= 0 && tag < batch.size())
+            m_currentFile = batch.at(tag).path;
+        throw commit;
+    }
+    timings.reads += store.readNs() - readsBefore;
+    timings.writes += clock.nsecsElapsed() - (store.readNs() - readsBefore);
+    deleteStoredFiles();
+    if (failure) {
+        m_currentFile = failedAt;
+        throw *failure;
+    }
+}
+
+void UploadRun::deleteStoredFiles()
+{
+    if (m_stored.isEmpty())
+        return;
+    QElapsedTimer clock;
+    clock.start();
     // A file goes only once its row is on disk.
     if (m_settings.makeDurable)
         m_settings.makeDurable();
     else
         m_settings.connection->makeCommittedDurable();
-    const QList<StoredFile> batch = std::exchange(m_pendingDeletions, {});
+    m_summary.timings.durability += clock.nsecsElapsed();
+
+    clock.restart();
+    const QList<StoredFile> batch = std::exchange(m_stored, {});
     std::optional<Failure> firstFailure;
     for (const StoredFile& file : batch) {
         try {
@@ -105,6 +229,7 @@ void UploadRun::deletePendingFiles()
             }
         }
     }
+    m_summary.timings.deletion += clock.nsecsElapsed();
     if (firstFailure)
         throw *firstFailure;
 }
@@ -112,8 +237,9 @@ void UploadRun::deletePendingFiles()
 UploadSummary UploadRun::run()
 {
     m_summary = {};
-    m_pendingDeletions.clear();
+    m_stored.clear();
     m_currentFile.clear();
+    m_folderChecked = false;
     try {
         const int32_t firstDraw = m_settings.drawRunNumber();
         m_summary.runUser = QString::number(firstDraw);
@@ -127,77 +253,43 @@ UploadSummary UploadRun::run()
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
 
         // Taken once: the run deletes files while it walks the list.
-        const QStringList names =
-            QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        QElapsedTimer clock;
+        clock.start();
+        const QStringList names = folderNames(folder);
+        m_summary.timings.listing = clock.nsecsElapsed();
         if (m_settings.progress)
             m_settings.progress->setMaximum(static_cast<int>(names.size()) - 1);
 
         db::Connection& connection = *m_settings.connection;
         m_summary.runUser = freshRunUser(firstDraw);
-        const QString& runUser = m_summary.runUser;
         db::Command command;
         command.setActiveConnection(connection);
-        command.setCommandText(QStringLiteral("DELETE FROM LOG_ABONADOSFOTOS WHERE USUARIO = ") + runUser);
-        command.setCommandType(1);
-        command.execute(-1);
+        command.setCommandText(QStringLiteral("DELETE FROM LOG_ABONADOSFOTOS WHERE USUARIO = ") + m_summary.runUser);
+        command.setCommandType(db::CommandType::Text);
+        command.execute(db::OptionsUnspecified);
 
         UploadLog log(connection);
         PhotoStore store(connection, log, folder, installationCode, m_settings.installationText);
 
-        bool folderChecked = false;
-        for (int32_t i = 0; i < names.size(); ++i) {
-            const QString& name = names.at(i);
-            m_summary.filesVisited = i + 1;
-            m_currentFile = PhotoStore::photoFilePath(folder, name);
-            if (m_settings.progress && i - m_settings.progress->value() > 50)
-                m_settings.progress->setValue(i);
-
-            const QString code = PhotoStore::memberCode(name);
-            if (!name.contains(QStringLiteral(".jpg")) || !Numbers::isNumeric(code)) {
-                ++m_summary.skipped;
-                continue;
-            }
-            // Only a regular file (or a link to one) is a photo: a FIFO, socket, device, folder or
-            // dangling link is never opened, and a name gone since the listing has nothing to store.
-            if (FolderFiles::entryKind(m_currentFile) != FolderFiles::EntryKind::RegularFile) {
-                ++m_summary.skipped;
-                continue;
-            }
-            const int32_t memberNumber = Numbers::toInt32(code);
-            if (!store.MemberExists(memberNumber)) {
-                log.WriteLogRow(runUser, name, UploadLog::notStored(), UploadLog::memberMissing());
-                ++m_summary.memberMissing;
-                continue;
-            }
-            if (!folderChecked) {
-                // Before the first store: a folder that lets no file go would end the run only
-                // after a whole batch of stored photos.
-                FolderFiles::checkFolderAllowsRemoval(folder);
-                folderChecked = true;
-            }
-            const PhotoStore::Outcome outcome = store.PhotoExists(memberNumber)
-                                                    ? store.UpdatePhoto(runUser, installationCode, name)
-                                                    : store.InsertPhoto(runUser, installationCode, name);
-            switch (outcome) {
-            case PhotoStore::Outcome::Inserted: ++m_summary.inserted; break;
-            case PhotoStore::Outcome::Updated: ++m_summary.updated; break;
-            case PhotoStore::Outcome::SizeRefused: ++m_summary.sizeRefused; continue;  // the file stays
-            }
-            fileStored(m_currentFile, store.lastStoredFile());
+        qsizetype next = 0;
+        std::optional<Failure> stop;
+        QString stopFile;
+        while (next < names.size() && !stop) {
+            const QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
+            if (!batch.isEmpty())
+                storeBatch(batch, store, log, installationCode);
+        }
+        if (stop) {
+            m_currentFile = stopFile;
+            throw *stop;
         }
         m_currentFile.clear();
-        deletePendingFiles();
 
         if (m_settings.report)
-            m_settings.report->open(reportFile(), reportCondition(runUser), reportCaption());
+            m_settings.report->open(reportFile(), reportCondition(m_summary.runUser), reportCaption());
     } catch (const Failure& failure) {
         m_summary.failedFile = m_currentFile;
-        // Rows already committed are made durable and their files go, as if each had been
-        // deleted right after its store; if that fails too, the files simply stay.
-        try {
-            deletePendingFiles();
-        } catch (const Failure&) {
-        }
+        m_settings.connection->rollbackBatch();
         m_summary.end = UploadSummary::End::Failed;
         m_summary.failure = failure;
         m_settings.reportError(failure);

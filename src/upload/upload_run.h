@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/folder_files.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +14,9 @@
 namespace db {
 class Connection;
 }
+class PhotoStore;
 class RunReport;
+class UploadLog;
 class UploadProgress;
 
 // What one upload run did.
@@ -32,6 +35,16 @@ struct UploadSummary {
     std::optional<Failure> failure;
     QString failedFile;       // the file the run was at when it failed
 
+    // Where the run's time went, in nanoseconds.
+    struct Timings {
+        qint64 listing = 0;     // the folder's names
+        qint64 queries = 0;     // which members exist and have a photo
+        qint64 reads = 0;       // the photo files
+        qint64 writes = 0;      // photo and log rows, committed
+        qint64 durability = 0;  // committed rows made durable
+        qint64 deletion = 0;    // stored files checked and deleted
+    } timings;
+
     // One line: the run number and the count of each outcome.
     QString toText() const;
 };
@@ -39,6 +52,13 @@ struct UploadSummary {
 // One upload of a folder of member photos: stores each photo of an existing member, logs every
 // photo examined, deletes the stored files once their rows are durable, and hands the run's
 // report on. Any failure ends the run through reportError; nothing done is undone.
+//
+// The photos go in batches: one query asks which of a batch's members exist and have a photo, the
+// batch's rows are written in one transaction (sent without waiting for each answer where the
+// engine allows), made durable, and only then are the batch's files deleted. A failure at a file
+// (unreadable, cannot be deleted, a member code beyond 32 bits) commits what the batch wrote
+// before it, as a photo-by-photo run would have; a failure of the database rolls back what the
+// engine cannot keep of the batch, and every file whose row is not committed stays.
 class UploadRun final {
 public:
     struct Settings {
@@ -51,7 +71,8 @@ public:
         UploadProgress* progress = nullptr;  // optional
         RunReport* report = nullptr;         // optional
         std::function<void(const Failure&)> reportError;  // ModGlob::ReportError when empty
-        // Stored files whose rows are made durable together before their deletion.
+        // Photos per batch: rows written in one transaction and made durable together before their
+        // files are deleted.
         int durableBatchSize = 100;
         // Makes every committed row durable; the connection's own way when empty.
         std::function<void()> makeDurable;
@@ -68,17 +89,33 @@ public:
     static QString reportCaption() { return QStringLiteral("Informe Fotos"); }
     static QString reportCondition(const QString& runUser);
 
+    // The names of the folder's entries that are not folders, in name order (a list of names only:
+    // the run's memory does not grow with a record per entry).
+    static QStringList folderNames(const QString& folder);
+
 private:
-    QString freshRunUser(int32_t firstDraw);
+    struct Candidate {
+        QString name;
+        QString path;
+        int32_t memberNumber = 0;
+    };
     struct StoredFile {
         QString path;
         FolderFiles::FileSnapshot snapshot;
     };
-    void fileStored(const QString& path, const FolderFiles::FileSnapshot& snapshot);
-    void deletePendingFiles();
+
+    QString freshRunUser(int32_t firstDraw);
+    // Visits names from next on until a batch of photos is gathered; a failure at a name stops it.
+    QList<Candidate> gatherBatch(const QStringList& names, qsizetype& next, std::optional<Failure>& stop,
+                                 QString& stopFile);
+    void storeBatch(const QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
+                    const QString& installationCode);
+    void storeOne(const Candidate& candidate, PhotoStore& store, UploadLog& log, const QString& installationCode);
+    void deleteStoredFiles();
 
     Settings m_settings;
     UploadSummary m_summary;
-    QList<StoredFile> m_pendingDeletions;
-    QString m_currentFile;  // the photo at hand, or the stored file whose deletion failed
+    QList<StoredFile> m_stored;  // the batch's stored files, deleted once their rows are durable
+    QString m_currentFile;       // the photo at hand, or the stored file whose deletion failed
+    bool m_folderChecked = false;
 };

@@ -293,7 +293,7 @@ private slots:
         file.close();
 
         db::Stream stream;
-        stream.setType(1);
+        stream.setType(db::StreamType::Binary);
         stream.open(0, -1);
         stream.loadFromFile(path);
         QCOMPARE(stream.size(), size);
@@ -365,7 +365,7 @@ private slots:
                  2);
         db::Command command;
         command.setActiveConnection(*connection);
-        command.setCommandType(1);
+        command.setCommandType(db::CommandType::Text);
         command.setCommandText(QStringLiteral("DELETE FROM LOG_ABONADOSFOTOS WHERE USUARIO = 123"));
         command.execute(-1);
         QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS")), 1);
