@@ -147,7 +147,7 @@ void Connection::execute(const QString& sql, int32_t)
                       QStringLiteral("No se permite la operación si el objeto está cerrado."));
     if (changesSchema(sql))
         forgetPreparedQueries();  // a prepared plan may not outlive the table it names
-    QSqlQuery query(d->database);
+    QSqlQuery query(database());
     query.setForwardOnly(true);
     const ServerCall call(*this);
     if (!query.exec(sql))
@@ -170,7 +170,12 @@ void Connection::makeCommittedDurable()
 
 QString Connection::driverName() const { return d->database.isValid() ? d->database.driverName() : QString(); }
 
-QSqlDatabase& Connection::database() { return d->database; }
+QSqlDatabase& Connection::database()
+{
+    if (d->postgres)
+        d->postgres->settle();
+    return d->database;
+}
 
 QSqlQuery& Connection::preparedQuery(const QString& sql)
 {
@@ -179,7 +184,7 @@ QSqlQuery& Connection::preparedQuery(const QString& sql)
         d->prepared.splice(d->prepared.begin(), d->prepared, found.value());
         return d->prepared.front().query;
     }
-    QSqlQuery query(d->database);
+    QSqlQuery query(database());
     query.setForwardOnly(true);
     const ServerCall call(*this);
     if (!query.prepare(sql))
@@ -303,7 +308,7 @@ QSqlRecord Connection::tableColumns(const QString& table)
     const auto found = d->tableColumns.constFind(table.toUpper());
     if (found != d->tableColumns.cend())
         return found.value();
-    QSqlQuery query(d->database);
+    QSqlQuery query(database());
     query.setForwardOnly(true);
     const ServerCall call(*this);
     if (!query.exec(QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE 1 = 0")))

@@ -73,7 +73,8 @@ public:
     // The Qt Sql driver in use ("QSQLITE", "QPSQL", "QODBC", "QOCI"), empty before open.
     QString driverName() const;
 
-    // For the layer's own classes.
+    // For the layer's own classes. database() also reads the answers of statements a batch sent
+    // without waiting, so that the driver can use the connection again.
     QSqlDatabase& database();
     // The prepared query for this SQL text, kept for reuse (a bounded cache: preparing anew costs
     // a server round trip). Raises a Failure when the text does not prepare. The query stays

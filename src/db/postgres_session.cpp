@@ -19,6 +19,24 @@ QString lastLine(const char* message)
     return QString::fromUtf8(message).trimmed();
 }
 
+// A value of an answer in text form as the type of its column: whole numbers, bytes, else text.
+QVariant valueOf(const PGresult* result, int row, int column)
+{
+    constexpr Oid Bytea = 17, Int8 = 20, Int2 = 21, Int4 = 23;
+    const char* text = PQgetvalue(result, row, column);
+    switch (PQftype(result, column)) {
+    case Int2: case Int4: case Int8: return QVariant(QByteArray(text).toLongLong());
+    case Bytea: {
+        size_t length = 0;
+        unsigned char* bytes = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &length);
+        const QByteArray value(reinterpret_cast<const char*>(bytes), qsizetype(length));
+        PQfreemem(bytes);
+        return QVariant(value);
+    }
+    default: return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
+    }
+}
+
 }  // namespace
 
 // The values as libpq takes them: bytes in binary format, everything else as text, nulls as null.
@@ -222,10 +240,7 @@ PostgresSession::Result PostgresSession::execute(const QString& sql, const QVari
         QVariantList values;
         values.reserve(columns);
         for (int column = 0; column < columns; ++column)
-            values.append(PQgetisnull(result, row, column)
-                              ? QVariant()
-                              : QVariant(QString::fromUtf8(PQgetvalue(result, row, column),
-                                                           PQgetlength(result, row, column))));
+            values.append(PQgetisnull(result, row, column) ? QVariant() : valueOf(result, row, column));
         answer.rows.append(values);
     }
     PQclear(result);
@@ -244,6 +259,12 @@ void PostgresSession::queue(const QString& sql, const QVariantList& values, qint
     m_pending.append({expectedRows, false, mismatch, m_tag});
 }
 
+void PostgresSession::settle()
+{
+    if (const std::optional<Failure> failure = drainPipeline())
+        throw *failure;
+}
+
 void PostgresSession::begin()
 {
     enterPipeline();
@@ -255,11 +276,15 @@ void PostgresSession::begin()
 
 void PostgresSession::commit()
 {
-    enterPipeline();
-    if (!PQsendQueryParams(m_connection, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0))
-        throw failureOfConnection();
-    m_pending.append({-1, false, std::nullopt, m_tag});
+    // The answers first, then the commit: a statement that changed another count of rows than
+    // expected is no failure to the server, which would commit the batch all the same.
     std::optional<Failure> failure = drainPipeline();
+    if (!failure) {
+        PGresult* result = PQexec(m_connection, "COMMIT");
+        if (!result || PQresultStatus(result) != PGRES_COMMAND_OK)
+            failure = failureOfResult(result);
+        PQclear(result);
+    }
     if (failure) {
         rollback();
         throw *failure;

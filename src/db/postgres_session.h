@@ -30,7 +30,7 @@ public:
     PostgresSession& operator=(const PostgresSession&) = delete;
 
     struct Result {
-        QList<QVariantList> rows;  // texts (QString) or null values
+        QList<QVariantList> rows;  // whole numbers, bytes, texts, or null values
         qint64 rowsAffected = 0;
     };
 
@@ -40,9 +40,13 @@ public:
     // (-1: any) fails the batch with mismatch.
     void queue(const QString& sql, const QVariantList& values, qint64 expectedRows, const Failure& mismatch);
 
+    // Reads the answers of statements sent so far, so that the connection can serve Qt's driver
+    // again (it cannot while statements are pipelined); their first failure is raised.
+    void settle();
+
     void begin();
-    // Sends COMMIT and reads every answer of the batch; the first failure is raised after the
-    // transaction is rolled back.
+    // Reads every answer of the batch (one round trip), then commits (one more); the first failure
+    // is raised after the transaction is rolled back.
     void commit();
     // Never raises: a lost connection has nothing left to roll back.
     void rollback();

@@ -4,6 +4,7 @@
 #include "engines.h"
 
 #include "db/recordset.h"
+#include "db/statement.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -590,6 +591,70 @@ private slots:
         QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
         QVERIFY(connection.lost());
         QVERIFY_THROWS_EXCEPTION(Failure, connection.execute(QStringLiteral("SELECT 1")));
+    }
+
+    // A batch's statements commit together or not at all, whether the engine pipelines them
+    // (PostgreSQL: answers read at the commit) or runs them at once; bytes arrive unchanged.
+    void batchCommitsWholeOrNothing_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("failure");  // empty: the batch commits
+        QTest::addColumn<int>("number");
+        for (const QString& engine : TestEngines::names()) {
+            QTest::addRow("%s: committed", qPrintable(engine)) << engine << QString() << 0;
+            QTest::addRow("%s: a key taken", qPrintable(engine))
+                << engine << QStringLiteral("duplicate") << int(ProviderError::IntegrityViolation);
+            QTest::addRow("%s: no row to update", qPrintable(engine))
+                << engine << QStringLiteral("no row") << int(db::LayerError::NoCurrentRecord);
+        }
+    }
+    void batchCommitsWholeOrNothing()
+    {
+        ENGINE_CONNECTION(connection);
+        QFETCH(QString, failure);
+        QFETCH(int, number);
+        QByteArray everyByte(256, '\0');
+        for (int i = 0; i < 256; ++i)
+            everyByte[i] = static_cast<char>(i);
+        const QList<QByteArray> photos = {everyByte, randomBytes(140000), QByteArray()};
+        db::Statement insert(*connection, QStringLiteral("INSERT INTO ABONADOSFOTOS (Codigo, Codinstalacion, filename, "
+                                                         "filesize, foto) VALUES (?, ?, ?, ?, ?)"));
+        insert.convertForColumns(QStringLiteral("ABONADOSFOTOS"),
+                                 {QStringLiteral("Codigo"), QStringLiteral("Codinstalacion"), QStringLiteral("filename"),
+                                  QStringLiteral("filesize"), QStringLiteral("foto")});
+        db::Statement update(*connection, QStringLiteral("UPDATE ABONADOSFOTOS SET filename = ? WHERE ") +
+                                              db::firstRowOnly(*connection, QStringLiteral("ABONADOSFOTOS"),
+                                                               QStringLiteral("CODINSTALACION = ? AND CODIGO = ?")));
+        update.setRowsMismatchFailure(Failure(db::LayerError::NoCurrentRecord, QStringLiteral("test"), QString()));
+        connection->beginBatch();
+        try {
+            for (int i = 0; i < photos.size(); ++i)
+                insert.queue({QStringLiteral("00%1").arg(i + 1), 2, QStringLiteral("%1.jpg").arg(i + 1),
+                              int32_t(photos.at(i).size()), photos.at(i)},
+                             1);
+            if (failure == QLatin1String("duplicate"))
+                insert.queue({QStringLiteral("1"), 2, QStringLiteral("1.jpg"), 0, QByteArray()}, 1);
+            else if (failure == QLatin1String("no row"))
+                update.queue({QStringLiteral("9.jpg"), 2, 9}, 1);
+            connection->commitBatch();
+            QVERIFY2(failure.isEmpty(), "the batch committed");
+        } catch (const Failure& raised) {
+            QVERIFY2(!failure.isEmpty(), qPrintable(raised.description));
+            QCOMPARE(raised.number, number);
+            connection->rollbackBatch();
+        }
+        QVERIFY(!connection->inBatch());
+        db::Statement stored(*connection, QStringLiteral("SELECT CODIGO, FOTO FROM ABONADOSFOTOS ORDER BY CODIGO"));
+        stored.execute({});
+        QCOMPARE(stored.rows().size(), failure.isEmpty() ? 3 : 0);
+        for (int i = 0; i < stored.rows().size(); ++i) {
+            QCOMPARE(stored.rows().at(i).at(0).toInt(), i + 1);
+            QCOMPARE(stored.rows().at(i).at(1).toByteArray(), photos.at(i));
+        }
+        // The connection works on after the batch.
+        writeLogRow(*connection, QStringLiteral("5"), QStringLiteral("5.jpg"), QStringLiteral("S"),
+                    QStringLiteral("Foto Insertada"));
+        QCOMPARE(countRows(*connection, QStringLiteral("SELECT * FROM LOG_ABONADOSFOTOS")), 1);
     }
 
     void streamFailures_data()

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +45,8 @@ private slots:
     void filesChangedAfterTheirReadStay_data();
     void filesChangedAfterTheirReadStay();
     void filesGoOnlyOnceTheirRowsAreDurable();
+    void secondFileOfAMemberInOneBatchUpdates();
+    void databaseFailureInABatchLosesNoFile();
     void installationCodeMustBeAWholeNumber_data();
     void installationCodeMustBeAWholeNumber();
     void runNumberTakenByEarlierRows_data();
@@ -513,6 +516,64 @@ void TestUploadRun::filesGoOnlyOnceTheirRowsAreDurable()
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), 1);
     QVERIFY(inFolder(QStringLiteral("123.jpg")));
     QVERIFY(inFolder(QStringLiteral("7.jpg")));
+}
+
+// One batch asks once whether each member has a photo; the outcome stays what a photo-by-photo run
+// gives: the second file of a member updates what the first inserted.
+void TestUploadRun::secondFileOfAMemberInOneBatchUpdates()
+{
+    writeFile(QStringLiteral("007.jpg"), QByteArrayLiteral("first"));
+    writeFile(QStringLiteral("7.jpg"), QByteArrayLiteral("second"));
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QCOMPARE(logOf(outcome.summary.runUser),
+             (QList<QVariantList>{{QStringLiteral("007.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+                                  {QStringLiteral("7.jpg"), QStringLiteral("S"), QStringLiteral("Foto Actualizada")}}));
+    QCOMPARE(m_database->rows(QStringLiteral("SELECT CODIGO, FILENAME, FOTO FROM ABONADOSFOTOS")),
+             (QList<QVariantList>{{7, QStringLiteral("7.jpg"), QByteArrayLiteral("second")}}));
+    QVERIFY(m_photos.isEmpty());
+}
+
+// A statement the database refuses in the middle of a batch: whatever the engine keeps of the
+// batch, every file whose row is not stored stays, every file gone has its row, and the failure
+// names the refused file.
+void TestUploadRun::databaseFailureInABatchLosesNoFile()
+{
+    const bool sqlite = m_engine == Engine::Sqlite;
+    m_database->execute(sqlite ? QStringLiteral("CREATE TRIGGER refuse_12 BEFORE INSERT ON ABONADOSFOTOS WHEN NEW.CODIGO = 12 "
+                                                "BEGIN SELECT RAISE(ABORT, 'rechazada'); END")
+                               : QStringLiteral("CREATE FUNCTION refuse_12() RETURNS trigger AS $$ BEGIN IF NEW.codigo = 12 "
+                                                "THEN RAISE EXCEPTION 'rechazada'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql"));
+    if (!sqlite)
+        m_database->execute(QStringLiteral("CREATE TRIGGER refuse_12 BEFORE INSERT ON ABONADOSFOTOS FOR EACH ROW "
+                                           "EXECUTE FUNCTION refuse_12()"));
+    const auto dropTrigger = qScopeGuard([&] {
+        m_database->execute(sqlite ? QStringLiteral("DROP TRIGGER refuse_12")
+                                   : QStringLiteral("DROP TRIGGER refuse_12 ON ABONADOSFOTOS"));
+        if (!sqlite)
+            m_database->execute(QStringLiteral("DROP FUNCTION refuse_12()"));
+    });
+    const QStringList names = {QStringLiteral("100.jpg"), QStringLiteral("12.jpg"), QStringLiteral("123.jpg"),
+                               QStringLiteral("7.jpg")};
+    for (const QString& name : names)
+        writeFile(name, name.toLatin1());
+
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.failures.size(), 1);
+    QCOMPARE(outcome.summary.failedFile, m_photos.filePath(QStringLiteral("12.jpg")));
+    QVERIFY(m_report.opened.isEmpty());
+    QVERIFY(inFolder(QStringLiteral("12.jpg")));
+    for (const QString& name : names) {
+        const QList<QVariantList> row = m_database->rows(
+            QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE FILENAME = '%1'").arg(name));
+        if (!inFolder(name))
+            QCOMPARE(row, (QList<QVariantList>{{name.toLatin1()}}));
+    }
+    // A logged photo is a stored one.
+    for (const QVariantList& logged : logOf(outcome.summary.runUser))
+        QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS WHERE FILENAME = '%1'")
+                                       .arg(logged[0].toString())),
+                 1);
 }
 
 void TestUploadRun::installationCodeMustBeAWholeNumber_data()
