@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config ccache
-  qt6-base-dev libgl-dev libsqlite3-dev libpq-dev
+  qt6-base-dev libgl-dev libsqlite3-dev libpq-dev libheif-dev
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
   unixodbc odbc-postgresql postgresql
   qt6-translations-l10n fontconfig fonts-dejavu-core

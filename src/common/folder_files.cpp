@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
+#include <QRegularExpression>
 
 #ifdef Q_OS_LINUX
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <signal.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,12 +169,88 @@ bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
 
 std::atomic<unsigned> privateNameCounter{0};
 
-QString privateNameIn(const QString& folder)
+// ".retratix-PID-N-NAME": no photo's name (its member code is empty), and it tells a later run whose
+// it was and what it was called, should this process die before it is done with it.
+QString privateNameIn(const QString& folder, const QString& fileName)
 {
-    return folder + QStringLiteral("/.retratix-%1-%2.borrando")
+    return folder + QStringLiteral("/.retratix-%1-%2-%3")
                         .arg(QCoreApplication::applicationPid())
-                        .arg(privateNameCounter.fetch_add(1));
+                        .arg(privateNameCounter.fetch_add(1))
+                        .arg(fileName);
 }
+
+void syncFolder(const QString& folder)
+{
+    const Descriptor fd(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        ::fsync(fd.get());
+}
+
+// Copies what fd holds into a new file, synced; errno on failure (the new file is gone then).
+int copyInto(int fd, const QByteArray& target)
+{
+    const Descriptor out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0)
+        return errno;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    off_t offset = 0;
+    while (true) {
+        const ssize_t got = ::pread(fd, buffer.data(), size_t(buffer.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            const int error = got < 0 ? errno : (::fsync(out.get()) == 0 ? 0 : errno);
+            if (error)
+                ::unlink(target.constData());
+            return error;
+        }
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(out.get(), buffer.constData() + written, size_t(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0) {
+                const int error = errno;
+                ::unlink(target.constData());
+                return error;
+            }
+            written += put;
+        }
+        offset += got;
+    }
+}
+
+// Moves the file open on fd, now under privateName, into folder under fileName (or fileName.N
+// when taken); across file systems a synced copy is made first and the original removed last.
+// errno, or 0 once the file is in folder for good.
+int moveInto(int fd, const QByteArray& privateName, const QString& fileName, const QString& folder)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString name = attempt == 0 ? fileName : fileName + QLatin1Char('.') + QString::number(attempt);
+        const QByteArray target = native(folder + QLatin1Char('/') + name);
+        if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
+            syncFolder(folder);
+            return 0;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno != EXDEV)
+            return errno;
+        const QByteArray copy = native(privateNameIn(folder, name));
+        if (const int error = copyInto(fd, copy))
+            return error;
+        if (::renameat2(AT_FDCWD, copy.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
+            const int error = errno;
+            ::unlink(copy.constData());
+            if (error == EEXIST)
+                continue;
+            return error;
+        }
+        syncFolder(folder);
+        return ::unlink(privateName.constData()) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
 
 // Puts the file back under its name; when a new file has taken the name meanwhile, beside it under
 // a name that is no photo's, so neither is lost.
@@ -263,30 +341,38 @@ void checkFolderAllowsRemoval(const QString& folder)
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+namespace {
+
+// Removes the file, or moves it into destination, only if it is still the snapshot's.
+RemoveOutcome disposeIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString* destination)
 {
     const QFileInfo info(path);
     const QByteArray name = native(path);
-    const QByteArray privateName = native(privateNameIn(info.absolutePath()));
+    const QByteArray privateName = native(privateNameIn(info.absolutePath(), info.fileName()));
+    const auto dispose = [&](int fd, const QByteArray& current) {
+        if (destination)
+            return moveInto(fd, current, info.fileName(), *destination);
+        return ::unlink(current.constData()) == 0 ? 0 : errno;
+    };
     // Once the file has its private name, a writer that opens the photo's name makes a new file.
     if (::renameat2(AT_FDCWD, name.constData(), AT_FDCWD, privateName.constData(), RENAME_NOREPLACE) != 0) {
         if (errno != EINVAL && errno != ENOSYS)
             throw failureForErrno(errno, path);
-        // A file system without the exclusive rename: checked and removed under the name.
+        // A file system without the exclusive rename: checked and disposed of under the name.
         Descriptor fd(openForReading(name));
         if (fd.get() < 0)
             throw failureForErrno(errno, path);
         if (!stillTheSnapshot(fd.get(), snapshot))
             return RemoveOutcome::Changed;
-        if (::unlink(name.constData()) != 0)
-            throw failureForErrno(errno, path);
+        if (const int error = dispose(fd.get(), name))
+            throw failureForErrno(error, path);
         return RemoveOutcome::Removed;
     }
     Descriptor fd(openForReading(privateName));
     if (fd.get() >= 0 && stillTheSnapshot(fd.get(), snapshot)) {
-        if (::unlink(privateName.constData()) == 0)
+        const int error = dispose(fd.get(), privateName);
+        if (error == 0)
             return RemoveOutcome::Removed;
-        const int error = errno;
         fd.reset();
         restore(privateName, path);
         throw failureForErrno(error, path);
@@ -294,6 +380,44 @@ RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapsho
     fd.reset();  // releases the lease
     restore(privateName, path);
     return RemoveOutcome::Changed;
+}
+
+}  // namespace
+
+RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+{
+    return disposeIfUnchanged(path, snapshot, nullptr);
+}
+
+RemoveOutcome moveIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString& folder)
+{
+    return disposeIfUnchanged(path, snapshot, &folder);
+}
+
+void prepareFolderForFiles(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        throw RuntimeError::failure(QFileInfo(folder).exists() ? RuntimeError::PermissionDenied
+                                                               : RuntimeError::PathNotFound);
+    checkFolderAllowsRemoval(folder);
+}
+
+void recoverInterrupted(const QString& folder)
+{
+    static const QRegularExpression leftover(QStringLiteral("^\\.retratix-(\\d+)-\\d+-(.+)$"));
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = leftover.match(name);
+        if (!match.hasMatch())
+            continue;
+        const pid_t owner = pid_t(match.captured(1).toLongLong());
+        // Another run at work on this folder still has its file in hand.
+        if (owner == ::getpid() || ::kill(owner, 0) == 0 || errno == EPERM)
+            continue;
+        const QByteArray from = native(folder + QLatin1Char('/') + name);
+        const QByteArray to = native(folder + QLatin1Char('/') + match.captured(2));
+        ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    }
 }
 
 #else  // other platforms: Qt's portable calls; the check and the removal are two steps
@@ -355,22 +479,54 @@ void checkFolderAllowsRemoval(const QString& folder)
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+namespace {
+
+bool stillTheSnapshot(const QString& path, const FileSnapshot& snapshot)
 {
     const QFileInfo info(path);
     if (!info.exists())
         throw missingFailure(path);
     if (!sameFile(snapshotOf(info), snapshot))
+        return false;
+    if (!snapshot.recentlyModified)
+        return true;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && contentHash(file.read(snapshot.size + 1)) == snapshot.contentHash;
+}
+
+}  // namespace
+
+RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+{
+    if (!stillTheSnapshot(path, snapshot))
         return RemoveOutcome::Changed;
-    if (snapshot.recentlyModified) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || contentHash(file.read(snapshot.size + 1)) != snapshot.contentHash)
-            return RemoveOutcome::Changed;
-    }
     if (!QFile::remove(path))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     return RemoveOutcome::Removed;
 }
+
+RemoveOutcome moveIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString& folder)
+{
+    if (!stillTheSnapshot(path, snapshot))
+        return RemoveOutcome::Changed;
+    const QString name = QFileInfo(path).fileName();
+    QString target = folder + QLatin1Char('/') + name;
+    for (int attempt = 1; QFileInfo::exists(target); ++attempt)
+        target = folder + QLatin1Char('/') + name + QLatin1Char('.') + QString::number(attempt);
+    // QFile::rename copies across volumes and removes the original only once the copy is whole.
+    if (!QFile::rename(path, target))
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    return RemoveOutcome::Removed;
+}
+
+void prepareFolderForFiles(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        throw RuntimeError::failure(RuntimeError::PathNotFound);
+    checkFolderAllowsRemoval(folder);
+}
+
+void recoverInterrupted(const QString&) {}
 
 #endif
 

@@ -62,4 +62,19 @@ enum class RemoveOutcome { Removed, Changed };
 // program's open would break, so no writer can slip in between them.
 RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot);
 
+// Moves the file into folder (which exists) under the same rule: only if it is still the file of
+// the snapshot, else it stays and gives Changed. Its name there is its own, or NAME.N when taken.
+// Within a file system the move is one rename; across file systems the file is copied, the copy
+// synced and named, and only then is the original removed.
+RemoveOutcome moveIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString& folder);
+
+// Makes the folder (with its parents) where it is missing; fails (70, 76) when files cannot be put
+// into it or removed from it.
+void prepareFolderForFiles(const QString& folder);
+
+// A removal or move checks and disposes of a file under a private name in its folder; a process
+// killed in between leaves it there. This puts such files of processes that no longer run back
+// under their names, where the next run meets them as photos again.
+void recoverInterrupted(const QString& folder);
+
 }  // namespace FolderFiles

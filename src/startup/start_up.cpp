@@ -1,6 +1,10 @@
 #include "mod_glob.h"
 
 #include "frm_splash.h"
+#include "retratix_settings.h"
+
+#include "common/messages.h"
+#include "common/platform.h"
 #include "run_number_generator.h"
 
 #include <QElapsedTimer>
@@ -33,6 +37,13 @@ void waitWithWindowsAlive()
 void StartUp(const std::function<void()>& showMainWindow)
 {
     ConnectDatabase();
+    // The program's own settings: a bad one is named, and no run starts with it.
+    try {
+        Settings = LoadRetratixSettings();
+    } catch (const Failure& failure) {
+        showMessage(failure.description, MessageIcon::Critical, Application::title());
+        throw ProgramEnd{1};
+    }
 
     // Closing the splash must not end the program before the main window is shown.
     const QEventLoopLocker keepRunning;

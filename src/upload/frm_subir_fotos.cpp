@@ -196,6 +196,7 @@ void frmSubirFotos::cmdSubir_Click()
     settings.installationText = [this] { return ui->Text1->text(); };
     settings.drawRunNumber = m_drawRunNumber;
     settings.progress = &progress;
+    settings.photos = ModGlob::Settings;
     if (!m_runReport && !m_windowReport)
         m_windowReport = std::make_unique<WindowRunReport>();
     settings.report = m_runReport ? m_runReport : m_windowReport.get();

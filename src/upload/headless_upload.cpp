@@ -2,6 +2,7 @@
 
 #include "common/messages.h"
 #include "startup/mod_glob.h"
+#include "startup/retratix_settings.h"
 #include "startup/run_number_generator.h"
 #include "upload/pdf_run_report.h"
 #include "upload/upload_run.h"
@@ -39,8 +40,24 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                                           QStringLiteral("FOLDER"));
     const QCommandLineOption pdfOption(QStringLiteral("pdf"), QStringLiteral("Write the run's report to FILE."),
                                        QStringLiteral("FILE"));
+    // The program's own settings, each standing in for its key of [Retratix] in Polidex.ini.
+    const QCommandLineOption fitOption(QLatin1String(RetratixSettings::Fit.option),
+                                       QStringLiteral("Fit photos of 150000 bytes or more under the limit (AjustarFotos=1)."));
+    const QCommandLineOption uprightOption(QLatin1String(RetratixSettings::Upright.option),
+                                           QStringLiteral("Turn every photo with a rotation tag upright (EnderezarFotos=1)."));
+    const QCommandLineOption formatsOption(QLatin1String(RetratixSettings::Formats.option),
+                                           QStringLiteral("Extensions that are photos besides .jpg, as png,heic (Formatos)."),
+                                           QStringLiteral("LIST"));
+    const QCommandLineOption originalsOption(QLatin1String(RetratixSettings::Originals.option),
+                                             QStringLiteral("Move stored originals into DIR instead of deleting them "
+                                                            "(CarpetaOriginales)."),
+                                             QStringLiteral("DIR"));
     parser.addOption(uploadOption);
     parser.addOption(pdfOption);
+    parser.addOption(fitOption);
+    parser.addOption(uprightOption);
+    parser.addOption(formatsOption);
+    parser.addOption(originalsOption);
     parser.addHelpOption();
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         err << (parser.errorText().isEmpty() ? QStringLiteral("unexpected arguments") : parser.errorText()) << '\n'
@@ -51,6 +68,21 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     StandardErrorMessages messages;
     const ScopedMessages scoped(messages);
     ModGlob::ConnectDatabase();
+    QHash<QString, QString> options;
+    for (const QCommandLineOption* flag : {&fitOption, &uprightOption})
+        if (parser.isSet(*flag))
+            options.insert(flag->names().first(), QStringLiteral("1"));
+    if (parser.isSet(formatsOption))
+        options.insert(formatsOption.names().first(), parser.value(formatsOption));
+    // On the command line a relative folder is the working folder's.
+    if (parser.isSet(originalsOption))
+        options.insert(originalsOption.names().first(), QFileInfo(parser.value(originalsOption)).absoluteFilePath());
+    try {
+        ModGlob::Settings = ModGlob::LoadRetratixSettings(options);
+    } catch (const Failure& failure) {
+        err << failure.description << '\n';
+        return 2;
+    }
     RunNumberGenerator::program().seedFromTimer();
 
     const QString folder = QFileInfo(parser.value(uploadOption)).absoluteFilePath();
@@ -64,6 +96,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
     settings.drawRunNumber = [] { return RunNumberGenerator::program().drawRunNumber(); };
     settings.report = report.get();
+    settings.photos = ModGlob::Settings;
     const UploadSummary summary = UploadRun(std::move(settings)).run();
 
     out << summary.toText();

@@ -5,6 +5,7 @@
 #include "common/platform.h"
 #include "db/data_source.h"
 #include "db/recordset.h"
+#include "photos/photo_preparation.h"
 #include "upload/upload_log.h"
 
 #include <QElapsedTimer>
@@ -36,12 +37,13 @@ QString existenceSql()
 }  // namespace
 
 PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
-                       std::function<QString()> currentInstallationText)
+                       std::function<QString()> currentInstallationText, RetratixSettings settings)
     : m_connection(connection),
       m_log(log),
       m_folder(std::move(folder)),
       m_installationCode(checkedInstallationCode(installationCode)),
       m_currentInstallationText(std::move(currentInstallationText)),
+      m_settings(std::move(settings)),
       m_existence(connection, existenceSql()),
       m_insert(connection, QStringLiteral("INSERT INTO ABONADOSFOTOS (Codigo, Codinstalacion, filename, filesize, foto) "
                                           "VALUES (?, ?, ?, ?, ?)")),
@@ -137,41 +139,60 @@ bool PhotoStore::PhotoExists(int32_t memberNumber)
     return m_photos.contains(memberNumber);
 }
 
-bool PhotoStore::refusedForSize(const QString& runUser, const QString& fileName, qint64 size)
+PhotoStore::Outcome PhotoStore::refuseForSize(const QString& runUser, const QString& fileName)
 {
-    if (size < PhotoSizeLimit)
-        return false;
     m_log.WriteLogRow(runUser, fileName, UploadLog::notStored(), UploadLog::sizeNotAllowed());
-    return true;
+    return Outcome::SizeRefused;
 }
 
-bool PhotoStore::loadPhoto(const QString& runUser, const QString& fileName, db::Stream& stream)
+std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QString& runUser, const QString& fileName)
 {
+    m_lastConverted = false;
     const QString path = photoFilePath(m_folder, fileName);
+    // Only where photos may be changed is a large file read at all (up to what a camera makes).
+    const bool preparing = m_settings.changesPhotos();
+    const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoSizeLimit;
     // The size comes from the file system, so a large file is refused without being read.
-    if (refusedForSize(runUser, fileName, QFileInfo(path).size()))
-        return false;
+    if (QFileInfo(path).size() >= readLimit)
+        return refuseForSize(runUser, fileName);
     QElapsedTimer reading;
     reading.start();
+    db::Stream stream;
     stream.setType(db::StreamType::Binary);
     stream.open(0, db::OptionsUnspecified);
-    stream.loadFromFile(path, PhotoSizeLimit);
+    stream.loadFromFile(path, readLimit);
     m_lastSnapshot = stream.fileSnapshot();
+    const bool beyondLimit = stream.beyondLimit();
+    QByteArray bytes = stream.read(-1);
+    stream.close();
+    Photos::Prepared prepared;
+    if (!beyondLimit && preparing)
+        prepared = Photos::prepare(bytes, fileName, {m_settings.fitPhotos, m_settings.uprightPhotos}, PhotoSizeLimit);
     m_readNs += reading.nsecsElapsed();
     // The file may have grown since it was measured.
-    return !refusedForSize(runUser, fileName, stream.beyondLimit() ? PhotoSizeLimit : stream.size());
+    if (beyondLimit || prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
+        (prepared.outcome == Photos::Prepared::Outcome::AsIs && bytes.size() >= PhotoSizeLimit))
+        return refuseForSize(runUser, fileName);
+    if (prepared.outcome == Photos::Prepared::Outcome::Undecodable) {
+        m_log.WriteLogRow(runUser, fileName, UploadLog::notStored(), UploadLog::photoNotValid());
+        return Outcome::NotValid;
+    }
+    if (prepared.outcome == Photos::Prepared::Outcome::Converted) {
+        m_lastConverted = true;
+        return std::move(prepared.bytes);
+    }
+    return bytes;
 }
 
 PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
                                             const QString& fileName)
 {
     const QString code = checkedInstallationCode(installationCode);
-    db::Stream stream;
-    if (!loadPhoto(runUser, fileName, stream))
-        return Outcome::SizeRefused;
-    const QByteArray bytes = stream.read(-1);
-    m_insert.queue({memberCodeForSql(fileName), code, fileName, stream.size(), bytes}, 1);
-    stream.close();
+    const std::variant<QByteArray, Outcome> photo = photoBytes(runUser, fileName);
+    if (const Outcome* refused = std::get_if<Outcome>(&photo))
+        return *refused;
+    const QByteArray& bytes = std::get<QByteArray>(photo);
+    m_insert.queue({memberCodeForSql(fileName), code, fileName, int32_t(bytes.size()), bytes}, 1);
     m_photos.insert(Numbers::toInt32(memberCode(fileName)));
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoInserted());
     return Outcome::Inserted;
@@ -181,13 +202,13 @@ PhotoStore::Outcome PhotoStore::UpdatePhoto(const QString& runUser, const QStrin
                                             const QString& fileName)
 {
     const QString code = checkedInstallationCode(installationCode);
-    db::Stream stream;
-    if (!loadPhoto(runUser, fileName, stream))
-        return Outcome::SizeRefused;
-    const QByteArray bytes = stream.read(-1);
+    const std::variant<QByteArray, Outcome> photo = photoBytes(runUser, fileName);
+    if (const Outcome* refused = std::get_if<Outcome>(&photo))
+        return *refused;
+    const QByteArray& bytes = std::get<QByteArray>(photo);
     // The first row found is changed (CODIGO stays); with none, the update fails.
-    m_update.queue({m_currentInstallationText(), fileName, stream.size(), bytes, code, memberCodeForSql(fileName)}, 1);
-    stream.close();
+    m_update.queue({m_currentInstallationText(), fileName, int32_t(bytes.size()), bytes, code, memberCodeForSql(fileName)},
+                   1);
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoUpdated());
     return Outcome::Updated;
 }

@@ -2,6 +2,7 @@
 
 #include "common/folder_files.h"
 #include "db/statement.h"
+#include "startup/retratix_settings.h"
 
 #include <QList>
 #include <QSet>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <variant>
 
 namespace db {
 class Connection;
@@ -26,13 +28,15 @@ public:
     // Members one existence query asks about.
     static constexpr int MembersPerQuery = 100;
 
-    enum class Outcome { Inserted, Updated, SizeRefused };
+    enum class Outcome { Inserted, Updated, SizeRefused, NotValid };
 
     // installationCode: the checked text of the installation code (see checkedInstallationCode).
     // currentInstallationText: what the window's code box holds when an update writes it;
     // the checked code when none is given.
+    // settings: whether photos are fitted, turned upright or converted from other formats (with
+    // none of them, every photo is stored byte for byte as read).
     PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
-               std::function<QString()> currentInstallationText = {});
+               std::function<QString()> currentInstallationText = {}, RetratixSettings settings = {});
 
     // Answers MemberExists and PhotoExists for these members from one query per hundred (one round
     // trip to a server) instead of two per member; other members are asked about when needed.
@@ -47,7 +51,9 @@ public:
 
     // The file whose bytes the last insert or update stored, as it was when it was read.
     const FolderFiles::FileSnapshot& lastStoredFile() const { return m_lastSnapshot; }
-    // Time spent reading photo files, in nanoseconds.
+    // Whether the last insert or update stored other bytes than the file's (fitted, turned, converted).
+    bool lastStoredConverted() const { return m_lastConverted; }
+    // Time spent reading photo files, in nanoseconds (and preparing them, where they are changed).
     qint64 readNs() const { return m_readNs; }
 
     // The folder and the name joined with the platform's separator.
@@ -65,17 +71,20 @@ public:
 private:
     // Adds the answers for these members.
     void ask(const QList<int32_t>& memberNumbers);
-    // Logs the refusal and returns true when the file is too large to be stored.
-    bool refusedForSize(const QString& runUser, const QString& fileName, qint64 size);
-    // Loads the photo file into the stream; false when it was refused for its size instead.
-    bool loadPhoto(const QString& runUser, const QString& fileName, db::Stream& stream);
+    // Logs the refusal of a file too large to be stored.
+    Outcome refuseForSize(const QString& runUser, const QString& fileName);
+    // The bytes to store for the photo file: read through the stream, and fitted, turned upright or
+    // converted where the settings ask; a refusal (too large, no image) is logged and gives its outcome.
+    std::variant<QByteArray, Outcome> photoBytes(const QString& runUser, const QString& fileName);
 
     db::Connection& m_connection;
     UploadLog& m_log;
     QString m_folder;
     QString m_installationCode;
     std::function<QString()> m_currentInstallationText;
+    RetratixSettings m_settings;
     FolderFiles::FileSnapshot m_lastSnapshot;
+    bool m_lastConverted = false;
     qint64 m_readNs = 0;
     db::Statement m_existence;
     db::Statement m_insert;

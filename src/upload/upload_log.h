@@ -20,6 +20,9 @@ public:
     static QString photoUpdated() { return QStringLiteral("Foto Actualizada"); }
     static QString sizeNotAllowed() { return QStringLiteral("Tamaño no permitido"); }
     static QString memberMissing() { return QStringLiteral("Abonado no existente"); }
+    // A file named as a photo in another format that is no image the program can read (with
+    // formats besides JPEG switched on).
+    static QString photoNotValid() { return QStringLiteral("Foto no válida"); }
 
     // Writes one row of the four columns, in their order: at once, or with the connection's open
     // batch. A database failure passes to the caller.

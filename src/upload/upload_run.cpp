@@ -3,12 +3,14 @@
 #include "common/numbers.h"
 #include "db/recordset.h"
 #include "db/statement.h"
+#include "photos/photo_preparation.h"
 #include "startup/mod_glob.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
 #include "upload/upload_log.h"
 #include "upload/upload_progress.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -46,6 +48,9 @@ QString UploadSummary::toText() const
         .arg(memberMissing)
         .arg(skipped)
         .arg(filesDeleted) +
+        (converted ? QStringLiteral(", %1 fitted or converted").arg(converted) : QString()) +
+        (notValid ? QStringLiteral(", %1 no valid image").arg(notValid) : QString()) +
+        (originalsKept ? QStringLiteral(", %1 originals kept").arg(originalsKept) : QString()) +
         (filesChanged ? QStringLiteral(", %1 left because they changed after they were read").arg(filesChanged)
                       : QString());
 }
@@ -104,7 +109,9 @@ QList<UploadRun::Candidate> UploadRun::gatherBatch(const QStringList& names, qsi
             m_settings.progress->setValue(int(i));
 
         const QString code = PhotoStore::memberCode(name);
-        if (!name.contains(QStringLiteral(".jpg")) || !Numbers::isNumeric(code)) {
+        const bool photoName = name.contains(QStringLiteral(".jpg")) ||
+                               (!m_settings.photos.formats.isEmpty() && Photos::hasFormat(name, m_settings.photos.formats));
+        if (!photoName || !Numbers::isNumeric(code)) {
             ++m_summary.skipped;
             continue;
         }
@@ -135,9 +142,11 @@ void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLo
         return;
     }
     if (!m_folderChecked) {
-        // Before the first store: a folder that lets no file go would end the run only after a
-        // whole batch of stored photos.
+        // Before the first store: a folder that lets no file go, or an originals folder that takes
+        // none, would end the run only after a whole batch of stored photos.
         FolderFiles::checkFolderAllowsRemoval(m_settings.folder);
+        if (!m_originals.isEmpty())
+            FolderFiles::prepareFolderForFiles(m_originals);
         m_folderChecked = true;
     }
     const PhotoStore::Outcome outcome = store.PhotoExists(candidate.memberNumber)
@@ -147,7 +156,10 @@ void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLo
     case PhotoStore::Outcome::Inserted: ++m_summary.inserted; break;
     case PhotoStore::Outcome::Updated: ++m_summary.updated; break;
     case PhotoStore::Outcome::SizeRefused: ++m_summary.sizeRefused; return;  // the file stays
+    case PhotoStore::Outcome::NotValid: ++m_summary.notValid; return;        // the file stays
     }
+    if (store.lastStoredConverted())
+        ++m_summary.converted;
     // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
     FolderFiles::checkRemovable(candidate.path);
     m_stored.append({candidate.path, store.lastStoredFile()});
@@ -218,8 +230,23 @@ void UploadRun::deleteStoredFiles()
     std::optional<Failure> firstFailure;
     for (const StoredFile& file : batch) {
         try {
-            if (deleteWithoutForcing(file.path, file.snapshot) == FolderFiles::RemoveOutcome::Removed)
-                ++m_summary.filesDeleted;
+            if (m_originals.isEmpty()) {
+                if (deleteWithoutForcing(file.path, file.snapshot) == FolderFiles::RemoveOutcome::Removed)
+                    ++m_summary.filesDeleted;
+                else
+                    ++m_summary.filesChanged;
+                continue;
+            }
+            FolderFiles::checkRemovable(file.path);
+            if (m_runOriginals.isEmpty()) {
+                const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-")) +
+                                     m_summary.runUser;
+                FolderFiles::prepareFolderForFiles(QDir(m_originals).filePath(name));
+                m_runOriginals = QDir(m_originals).filePath(name);
+            }
+            if (FolderFiles::moveIfUnchanged(file.path, file.snapshot, m_runOriginals) ==
+                FolderFiles::RemoveOutcome::Removed)
+                ++m_summary.originalsKept;
             else
                 ++m_summary.filesChanged;
         } catch (const Failure& failure) {
@@ -240,6 +267,8 @@ UploadSummary UploadRun::run()
     m_stored.clear();
     m_currentFile.clear();
     m_folderChecked = false;
+    m_originals = m_settings.photos.originalsFor(m_settings.folder);
+    m_runOriginals.clear();
     try {
         const int32_t firstDraw = m_settings.drawRunNumber();
         m_summary.runUser = QString::number(firstDraw);
@@ -252,6 +281,8 @@ UploadSummary UploadRun::run()
         // Checked before anything changes; no statement is ever built from other text.
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
 
+        // What a killed run left under a private name is a photo again.
+        FolderFiles::recoverInterrupted(folder);
         // Taken once: the run deletes files while it walks the list.
         QElapsedTimer clock;
         clock.start();
@@ -269,7 +300,7 @@ UploadSummary UploadRun::run()
         command.execute(db::OptionsUnspecified);
 
         UploadLog log(connection);
-        PhotoStore store(connection, log, folder, installationCode, m_settings.installationText);
+        PhotoStore store(connection, log, folder, installationCode, m_settings.installationText, m_settings.photos);
 
         qsizetype next = 0;
         std::optional<Failure> stop;

@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "common/folder_files.h"
+#include "startup/retratix_settings.h"
 
 #include <QList>
 #include <QString>
@@ -32,6 +33,9 @@ struct UploadSummary {
     int skipped = 0;          // names without ".jpg" or without a numeric member code
     int filesDeleted = 0;
     int filesChanged = 0;     // stored, then changed before their deletion: left for the next run
+    int converted = 0;        // stored fitted, turned upright or converted to JPEG
+    int notValid = 0;         // named as a photo in another format, but no image
+    int originalsKept = 0;    // stored photos' files moved to the originals folder, not deleted
     std::optional<Failure> failure;
     QString failedFile;       // the file the run was at when it failed
 
@@ -78,6 +82,8 @@ public:
         std::function<void()> makeDurable;
         // Draws before a run number that earlier runs' log rows carry is kept anyway.
         int maxRunNumberDraws = 1000;
+        // Fitting, turning, other formats, the originals folder ([Retratix] of Polidex.ini).
+        RetratixSettings photos;
     };
 
     explicit UploadRun(Settings settings);
@@ -118,4 +124,6 @@ private:
     QList<StoredFile> m_stored;  // the batch's stored files, deleted once their rows are durable
     QString m_currentFile;       // the photo at hand, or the stored file whose deletion failed
     bool m_folderChecked = false;
+    QString m_originals;     // where stored files go instead of being deleted (empty: deleted)
+    QString m_runOriginals;  // this run's subfolder of it, made at the first move
 };

@@ -7,7 +7,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QBuffer>
+#include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,6 +49,8 @@ private slots:
     void filesChangedAfterTheirReadStay();
     void filesGoOnlyOnceTheirRowsAreDurable();
     void secondFileOfAMemberInOneBatchUpdates();
+    void photosChangedKeepTheirOriginals_data();
+    void photosChangedKeepTheirOriginals();
     void databaseFailureInABatchLosesNoFile();
     void installationCodeMustBeAWholeNumber_data();
     void installationCodeMustBeAWholeNumber();
@@ -76,6 +81,7 @@ private:
     int m_batchSize = 100;
     int m_maxDraws = 1000;
     std::function<void()> m_makeDurable;
+    RetratixSettings m_photoSettings;
 };
 
 namespace {
@@ -115,6 +121,7 @@ void TestUploadRun::init()
     m_batchSize = 100;
     m_maxDraws = 1000;
     m_makeDurable = {};
+    m_photoSettings = {};
 }
 
 TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
@@ -137,6 +144,7 @@ TestUploadRun::Outcome TestUploadRun::upload(const QString& installationText)
     settings.durableBatchSize = m_batchSize;
     settings.maxRunNumberDraws = m_maxDraws;
     settings.makeDurable = m_makeDurable;
+    settings.photos = m_photoSettings;
     outcome.summary = UploadRun(std::move(settings)).run();
     return outcome;
 }
@@ -574,6 +582,86 @@ void TestUploadRun::databaseFailureInABatchLosesNoFile()
         QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS WHERE FILENAME = '%1'")
                                        .arg(logged[0].toString())),
                  1);
+}
+
+void TestUploadRun::photosChangedKeepTheirOriginals_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("settings");  // fit, png, originals: here, elsewhere, other file system
+    QTest::addColumn<bool>("durable");
+    QImage noise(700, 500, QImage::Format_RGB32);
+    QRandomGenerator generator(7);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, generator.generate());
+    QByteArray jpeg;
+    QBuffer jpegBuffer(&jpeg);
+    jpegBuffer.open(QIODevice::WriteOnly);
+    noise.save(&jpegBuffer, "jpeg", 95);
+    QByteArray png;
+    QBuffer pngBuffer(&png);
+    pngBuffer.open(QIODevice::WriteOnly);
+    noise.scaled(100, 80).save(&pngBuffer, "png");
+    QTest::newRow("large JPEG fitted, original beside") << "123.jpg" << jpeg << "fit" << true;
+    QTest::newRow("PNG converted") << "7.png" << png << "png" << true;
+    QTest::newRow("small JPEG to a folder of originals") << "12.jpg" << QByteArray("jpeg bytes") << "elsewhere" << true;
+    QTest::newRow("to another file system") << "123.jpg" << jpeg << "fit other file system" << true;
+    QTest::newRow("durability fails: the original stays") << "123.jpg" << jpeg << "fit" << false;
+}
+
+// With photos fitted or converted, the original is never lost: it is moved, not deleted, under the
+// same rule as a deletion (durable row, unchanged file), into a subfolder of the run.
+void TestUploadRun::photosChangedKeepTheirOriginals()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, settings);
+    QFETCH(bool, durable);
+    QTemporaryDir elsewhere;
+    QTemporaryDir otherFileSystem(QStringLiteral("/dev/shm/retratix-originals-XXXXXX"));
+    if (settings.contains(QLatin1String("other file system")) && !otherFileSystem.isValid())
+        QSKIP("no /dev/shm");
+    m_photoSettings.fitPhotos = settings.startsWith(QLatin1String("fit"));
+    if (settings == QLatin1String("png"))
+        m_photoSettings.formats = QStringList{QStringLiteral("png")};
+    if (settings == QLatin1String("elsewhere"))
+        m_photoSettings.originalsFolder = elsewhere.filePath(QStringLiteral("originales"));
+    if (settings.contains(QLatin1String("other file system")))
+        m_photoSettings.originalsFolder = otherFileSystem.path();
+    if (!durable)
+        m_makeDurable = [] { throw Failure(ProviderError::ErrorsOccurred, QStringLiteral("QSQLITE"), QStringLiteral("I/O")); };
+    writeFile(name, bytes);
+
+    const Outcome outcome = upload();
+    QCOMPARE(outcome.failures.isEmpty(), durable);
+    QCOMPARE(inFolder(name), !durable);
+    const QString originals = m_photoSettings.originalsFor(m_photos.path());
+    const QStringList runs = QDir(originals).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(runs.size(), durable ? 1 : 0);
+    if (!durable)
+        return;
+    QVERIFY(runs.first().endsWith(QLatin1Char('-') + outcome.summary.runUser));
+    QFile kept(QDir(originals).filePath(runs.first() + QLatin1Char('/') + name));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), bytes);
+    QCOMPARE(outcome.summary.originalsKept, 1);
+    // The log reads as for any stored photo; the row holds what was stored.
+    QCOMPARE(logOf(outcome.summary.runUser),
+             (QList<QVariantList>{{name, QStringLiteral("S"), QStringLiteral("Foto Insertada")}}));
+    const QList<QVariantList> row = m_database->rows(QStringLiteral("SELECT FILENAME, FILESIZE, FOTO FROM ABONADOSFOTOS"));
+    QCOMPARE(row.size(), 1);
+    QCOMPARE(row[0][0].toString(), name);
+    const QByteArray stored = row[0][2].toByteArray();
+    QCOMPARE(row[0][1].toInt(), stored.size());
+    QVERIFY(stored.size() < 150000);
+    // Fitted and converted photos are JPEG images; a small JPEG is stored byte for byte.
+    if (settings == QLatin1String("elsewhere"))
+        QCOMPARE(stored, bytes);
+    else
+        QVERIFY(stored != bytes && stored.startsWith("\xFF\xD8") && !QImage::fromData(stored).isNull());
+    // Subfolders are never scanned: the next run finds nothing to do.
+    QCOMPARE(upload().summary.filesVisited, 0);
 }
 
 void TestUploadRun::installationCodeMustBeAWholeNumber_data()
