@@ -43,4 +43,7 @@ if [ -n "${RETRATIX_PG_PORT:-}" ] && [ -n "${_retratix_pg_dir:-}" ]; then
         echo "run_benchmarks: no checkpoint right for the benchmark's account" >&2
 fi
 
+if command -v git >/dev/null && git rev-parse --git-dir >/dev/null 2>&1; then
+    echo "Retratix at $(git log -1 --format='%h %s' | cut -c1-100)$(git diff --quiet HEAD -- src || echo ' (src changed since)')"
+fi
 "$build/bin/throughput_bench" --work "$work" "$@"
