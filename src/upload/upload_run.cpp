@@ -275,7 +275,9 @@ UploadSummary UploadRun::run()
         std::optional<Failure> stop;
         QString stopFile;
         while (next < names.size() && !stop) {
+            clock.restart();
             const QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
+            m_summary.timings.gathering += clock.nsecsElapsed();
             if (!batch.isEmpty())
                 storeBatch(batch, store, log, installationCode);
         }
