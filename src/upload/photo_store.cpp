@@ -148,7 +148,7 @@ bool PhotoStore::refusedForSize(const QString& runUser, const QString& fileName,
 bool PhotoStore::loadPhoto(const QString& runUser, const QString& fileName, db::Stream& stream)
 {
     const QString path = photoFilePath(m_folder, fileName);
-    // The size comes from the file system, so a large file is refused without being read.
+    // The size comes from the file system, so a large file is refused without being opened.
     if (refusedForSize(runUser, fileName, QFileInfo(path).size()))
         return false;
     QElapsedTimer reading;

@@ -22,7 +22,6 @@ namespace {
 // A delete without forcing removes a file only as it was read: one that changed since stays.
 FolderFiles::RemoveOutcome deleteWithoutForcing(const QString& path, const FolderFiles::FileSnapshot& snapshot)
 {
-    FolderFiles::checkRemovable(path);
     return FolderFiles::removeIfUnchanged(path, snapshot);
 }
 
