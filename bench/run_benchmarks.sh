@@ -35,12 +35,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/retratix-bench.XXXXXX")
 postgres_cluster_start
 
 # The benchmark asks the server for a checkpoint before each trial, so that no trial pays for the
-# writes of the one before; the program's account gets that right from the cluster's own superuser
-# (through the cluster's private socket). Without it the trials run without checkpoints.
-if [ -n "${RETRATIX_PG_PORT:-}" ] && [ -n "${_retratix_pg_dir:-}" ]; then
-    _retratix_pg_as_owner psql -X -q -h "$_retratix_pg_dir" -p "$RETRATIX_PG_PORT" -U postgres -d postgres \
-        -c 'GRANT pg_checkpoint TO regusr1' >/dev/null 2>&1 ||
+# writes of the one before; the program's account gets that right from the cluster's own superuser.
+# Without it the trials run without checkpoints.
+if [ -n "${RETRATIX_PG_PORT:-}" ]; then
+    postgres_cluster_superuser_sql 'GRANT pg_checkpoint TO regusr1' >/dev/null 2>&1 ||
         echo "run_benchmarks: no checkpoint right for the benchmark's account" >&2
 fi
 
+if command -v git >/dev/null && git rev-parse --git-dir >/dev/null 2>&1; then
+    echo "Retratix at $(git log -1 --format='%h %s' | cut -c1-100)$(git diff --quiet HEAD -- src || echo ' (src changed since)')"
+fi
 "$build/bin/throughput_bench" --work "$work" "$@"

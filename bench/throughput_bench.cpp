@@ -8,10 +8,14 @@
 // rows per photo (ABONADOSFOTOS and LOG_ABONADOSFOTOS) in one transaction through prepared statements
 // with bound values (the bytes as a blob on SQLite, as a binary parameter on PostgreSQL), makes them
 // durable once (SQLite: a commit that syncs the write-ahead log; PostgreSQL: the commit) and unlinks
-// the files. PostgreSQL has a second ceiling that loads both tables with binary COPY.
+// the files ("ceiling" on SQLite, "prepared" on PostgreSQL: PQexecPrepared, a round trip per
+// statement). Beside it: "per 100", the same writer bound by the program's own rule (a durable
+// commit per hundred photos, their files unlinked after it); on PostgreSQL "pipelined", the same
+// statements sent without waiting for each answer, and "COPY", both tables loaded with binary COPY.
 //
 // Cases: 1 000, 3 000, 10 000 and 40 000 new photos of 50 000 bytes, and 3 000 photos beside a log
-// that holds 100 000 rows of earlier runs (--quick: smaller). Every trial starts from identical data
+// that holds 100 000 rows of earlier runs (--quick: 100, 500, 1 500, and 500 beside the same log;
+// 200 photos through the proxy instead of 1 000). Every trial starts from identical data
 // (a fresh copy of the SQLite file, or emptied PostgreSQL tables; the same members; the same files,
 // hard links to one set of originals written an hour "ago"), after a sync(2), and the ways run
 // interleaved round by round (their order rotating), so that a noisy moment of a shared machine
@@ -51,6 +55,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -193,10 +198,11 @@ void readWhole(const std::string& path, std::vector<char>& bytes)
     ::close(fd);
 }
 
-void unlinkAll(const QByteArray& folder, const std::vector<std::string>& names)
+void unlinkAll(const QByteArray& folder, const std::vector<std::string>& names, size_t first = 0,
+               size_t end = std::numeric_limits<size_t>::max())
 {
-    for (const std::string& name : names) {
-        const std::string path = folder.toStdString() + '/' + name;
+    for (size_t i = first; i < std::min(end, names.size()); ++i) {
+        const std::string path = folder.toStdString() + '/' + names[i];
         if (::unlink(path.c_str()) != 0)
             fail(QStringLiteral("cannot unlink %1").arg(QString::fromStdString(path)));
     }
@@ -239,8 +245,9 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The program as a process
 
-enum Part { Listing, Queries, Reads, Writes, Durability, Deletion, PartCount };
-const std::array<const char*, PartCount> partKeys = {"listing", "queries", "reads", "writes", "durability", "deletion"};
+enum Part { Listing, Gathering, Queries, Reads, Writes, Durability, Deletion, PartCount };
+const std::array<const char*, PartCount> partKeys = {"listing",    "gathering", "queries", "reads",
+                                                     "writes",     "durability", "deletion"};
 
 struct ProgramRun {
     qint64 wallNs = 0;
@@ -416,7 +423,7 @@ public:
             .arg(QLatin1String(sqlite3_libversion()), m_folder);
     }
     QString sid() const override { return QStringLiteral("sqlite:") + database(); }
-    QStringList ceilings() const override { return {QStringLiteral("ceiling")}; }
+    QStringList ceilings() const override { return {QStringLiteral("ceiling"), QStringLiteral("per 100")}; }
 
     void reset(int logRows) override
     {
@@ -443,9 +450,11 @@ public:
     }
 
     // Lists, reads, inserts both rows per photo through prepared statements in one transaction,
-    // commits with the log synced (synchronous=FULL), closes and unlinks.
-    qint64 ceiling(int, const QByteArray& folder) override
+    // commits with the log synced (synchronous=FULL), closes and unlinks. "per 100" (which 1)
+    // commits every hundred photos and unlinks their files after each commit, as the program must.
+    qint64 ceiling(int which, const QByteArray& folder) override
     {
+        const size_t batch = which == 1 ? BatchSize : std::numeric_limits<size_t>::max();
         const qint64 start = nowNs();
         const std::vector<std::string> names = photoNames(folder);
         sqlite3* db = nullptr;
@@ -453,31 +462,35 @@ public:
             fail(QStringLiteral("cannot open %1").arg(database()));
         sqliteExec(db, "PRAGMA journal_mode=WAL");
         sqliteExec(db, "PRAGMA synchronous=FULL");
-        sqliteExec(db, "BEGIN IMMEDIATE");
         sqlite3_stmt* photo = sqlitePrepare(
             db, "INSERT INTO ABONADOSFOTOS (CODIGO, CODINSTALACION, FILENAME, FILESIZE, FOTO) VALUES (?, ?, ?, ?, ?)");
         sqlite3_stmt* log =
             sqlitePrepare(db, "INSERT INTO LOG_ABONADOSFOTOS (NOMBRE_FOTO, SUBIO, USUARIO, MOTIVO) VALUES (?, ?, ?, ?)");
         std::vector<char> bytes;
-        for (const std::string& name : names) {
-            readWhole(folder.toStdString() + '/' + name, bytes);
-            sqlite3_bind_int(photo, 1, std::atoi(name.c_str()));
-            sqlite3_bind_int(photo, 2, Installation);
-            sqlite3_bind_text(photo, 3, name.c_str(), int(name.size()), SQLITE_STATIC);
-            sqlite3_bind_int64(photo, 4, sqlite3_int64(bytes.size()));
-            sqlite3_bind_blob(photo, 5, bytes.data(), int(bytes.size()), SQLITE_STATIC);
-            sqliteStep(db, photo);
-            sqlite3_bind_text(log, 1, name.c_str(), int(name.size()), SQLITE_STATIC);
-            sqlite3_bind_text(log, 2, "S", 1, SQLITE_STATIC);
-            sqlite3_bind_int(log, 3, CeilingRunNumber);
-            sqlite3_bind_text(log, 4, "Foto Insertada", -1, SQLITE_STATIC);
-            sqliteStep(db, log);
+        for (size_t first = 0; first < names.size(); first += batch) {
+            const size_t end = std::min(names.size(), first + std::min(batch, names.size()));
+            sqliteExec(db, "BEGIN IMMEDIATE");
+            for (size_t i = first; i < end; ++i) {
+                const std::string& name = names[i];
+                readWhole(folder.toStdString() + '/' + name, bytes);
+                sqlite3_bind_int(photo, 1, std::atoi(name.c_str()));
+                sqlite3_bind_int(photo, 2, Installation);
+                sqlite3_bind_text(photo, 3, name.c_str(), int(name.size()), SQLITE_STATIC);
+                sqlite3_bind_int64(photo, 4, sqlite3_int64(bytes.size()));
+                sqlite3_bind_blob(photo, 5, bytes.data(), int(bytes.size()), SQLITE_STATIC);
+                sqliteStep(db, photo);
+                sqlite3_bind_text(log, 1, name.c_str(), int(name.size()), SQLITE_STATIC);
+                sqlite3_bind_text(log, 2, "S", 1, SQLITE_STATIC);
+                sqlite3_bind_int(log, 3, CeilingRunNumber);
+                sqlite3_bind_text(log, 4, "Foto Insertada", -1, SQLITE_STATIC);
+                sqliteStep(db, log);
+            }
+            sqliteExec(db, "COMMIT");  // synchronous=FULL: the log is synced before it returns
+            unlinkAll(folder, names, first, end);
         }
-        sqliteExec(db, "COMMIT");
         sqlite3_finalize(photo);
         sqlite3_finalize(log);
         sqlite3_close(db);
-        unlinkAll(folder, names);
         return nowNs() - start;
     }
 
@@ -535,6 +548,7 @@ public:
     {
         if (PQstatus(m_connection) != CONNECTION_OK)
             fail(QStringLiteral("PostgreSQL: %1").arg(QString::fromUtf8(PQerrorMessage(m_connection))));
+        PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);  // "does not exist, skipping"
     }
     ~PgConnection() { PQfinish(m_connection); }
     PgConnection(const PgConnection&) = delete;
@@ -633,10 +647,9 @@ void appendInt4Field(QByteArray& buffer, int32_t value)
 
 class PostgresEngine final : public Engine {
 public:
-    enum Ceiling { Prepared, Pipelined, Copy };
+    enum Ceiling { Prepared, Pipelined, PipelinedPerBatch, Copy };
 
-    PostgresEngine(const QString& host, const QString& port, int members, bool pipelinedCeiling)
-        : m_host(host), m_port(port), m_pipelinedCeiling(pipelinedCeiling)
+    PostgresEngine(const QString& host, const QString& port, int members) : m_host(host), m_port(port)
     {
         {
             PgConnection admin(conninfo(host, port, QStringLiteral("postgres")));
@@ -679,7 +692,7 @@ public:
     }
     QStringList ceilings() const override
     {
-        return {m_pipelinedCeiling ? QStringLiteral("pipelined") : QStringLiteral("ceiling"), QStringLiteral("COPY")};
+        return {QStringLiteral("prepared"), QStringLiteral("pipelined"), QStringLiteral("per 100"), QStringLiteral("COPY")};
     }
 
     void reset(int logRows) override
@@ -711,15 +724,21 @@ public:
 
     qint64 ceiling(int which, const QByteArray& folder) override
     {
-        if (which == 1)
-            return copyCeiling(folder);
-        return preparedCeiling(folder, m_pipelinedCeiling);
+        switch (which) {
+        case Prepared: return preparedCeiling(folder, false, false);
+        case Pipelined: return preparedCeiling(folder, true, false);
+        case PipelinedPerBatch: return preparedCeiling(folder, true, true);
+        default: return copyCeiling(folder);
+        }
     }
 
 private:
     // Prepared statements with the bytes as a binary parameter, one transaction, the commit its
-    // durability point. Pipelined: sent without waiting, answers read every thousand photos.
-    qint64 preparedCeiling(const QByteArray& folder, bool pipelined)
+    // durability point (PQexecPrepared, one round trip per statement). Pipelined: the same
+    // statements sent without waiting, the answers read every thousand photos. Per batch:
+    // pipelined, a transaction per hundred photos (BEGIN, rows, COMMIT, one sync, so one round trip),
+    // each batch's files unlinked once its commit has returned, as the program must.
+    qint64 preparedCeiling(const QByteArray& folder, bool pipelined, bool perBatch)
     {
         const qint64 start = nowNs();
         const std::vector<std::string> names = photoNames(folder);
@@ -742,6 +761,7 @@ private:
         } else {
             connection.exec("BEGIN");
         }
+        size_t committed = 0;  // photos before this one whose files are unlinked
         const std::string installation = std::to_string(Installation);
         const std::string run = std::to_string(CeilingRunNumber);
         std::vector<char> bytes;
@@ -758,7 +778,16 @@ private:
                 if (!PQsendQueryPrepared(c, "photo", 5, photoValues, photoLengths, photoFormats, 0) ||
                     !PQsendQueryPrepared(c, "log", 4, logValues, nullptr, nullptr, 0))
                     fail(QStringLiteral("PostgreSQL: %1").arg(QString::fromUtf8(PQerrorMessage(c))));
-                if (++sent % 1000 == 0) {
+                ++sent;
+                if (perBatch && (sent % BatchSize == 0 || size_t(sent) == names.size())) {
+                    PQsendQueryParams(c, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
+                    PQpipelineSync(c);
+                    connection.readThroughSync();
+                    unlinkAll(folder, names, committed, size_t(sent));
+                    committed = size_t(sent);
+                    if (size_t(sent) < names.size())
+                        PQsendQueryParams(c, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+                } else if (!perBatch && sent % 1000 == 0) {
                     PQpipelineSync(c);
                     connection.readThroughSync();
                 }
@@ -768,15 +797,16 @@ private:
                 connection.expect(PQexecPrepared(c, "log", 4, logValues, nullptr, nullptr, 0), PGRES_COMMAND_OK);
             }
         }
-        if (pipelined) {
+        if (pipelined && !perBatch) {
             PQsendQueryParams(c, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
             PQpipelineSync(c);
             connection.readThroughSync();
-            PQexitPipelineMode(c);
-        } else {
+        } else if (!pipelined) {
             connection.exec("COMMIT");
         }
-        unlinkAll(folder, names);
+        if (pipelined && !PQexitPipelineMode(c))
+            fail(QStringLiteral("PostgreSQL: %1").arg(QString::fromUtf8(PQerrorMessage(c))));
+        unlinkAll(folder, names, committed);
         return nowNs() - start;
     }
 
@@ -848,7 +878,6 @@ private:
 
     QString m_host;
     QString m_port;
-    bool m_pipelinedCeiling;
     std::unique_ptr<PgConnection> m_admin;
     bool m_checkpoints = false;
     QString m_checkpointNote;
@@ -1045,7 +1074,7 @@ struct CaseFigures {
     Case shape;
     QList<ProgramRun> program;
     QList<QList<double>> ceilingRates;  // per ceiling, photos per second per round
-    QList<double> ratios;               // program / first ceiling, per round
+    QList<QList<double>> ratios;        // per ceiling, program / ceiling per round
 };
 
 struct Settings {
@@ -1054,7 +1083,6 @@ struct Settings {
     QString program = QStringLiteral(RETRATIX_PROGRAM);
     QString work;
     QString engine;  // empty: both
-    bool pipelinedCeiling = false;
     QList<Case> cases;
     int proxyPhotos = 1000;
     QList<int> proxyDelaysMs = {0, 10, 30};
@@ -1070,9 +1098,10 @@ CaseFigures measureCase(Engine& engine, const PhotoFiles& photos, const QString&
     const QStringList ceilings = engine.ceilings();
     const int ways = 1 + int(ceilings.size());
     figures.ceilingRates.resize(ceilings.size());
+    figures.ratios.resize(ceilings.size());
     for (int round = 0; round < rounds; ++round) {
         double programRate = 0;
-        double ceilingRate = 0;
+        QList<double> ceilingRates(ceilings.size());
         for (int k = 0; k < ways; ++k) {
             const int way = (round + k) % ways;  // the order rotates from round to round
             engine.reset(shape.logRows);
@@ -1092,8 +1121,7 @@ CaseFigures measureCase(Engine& engine, const PhotoFiles& photos, const QString&
                 const qint64 ns = engine.ceiling(way - 1, native(folder));
                 const double rate = rateOf(shape.photos, ns);
                 figures.ceilingRates[way - 1].append(rate);
-                if (way == 1)
-                    ceilingRate = rate;
+                ceilingRates[way - 1] = rate;
                 progress(QStringLiteral("%1 %2 photos, log %3, round %4: %5 %6 photos/s")
                              .arg(engine.name())
                              .arg(shape.photos)
@@ -1106,7 +1134,8 @@ CaseFigures measureCase(Engine& engine, const PhotoFiles& photos, const QString&
             if (!entriesOf(folder).isEmpty())
                 fail(QStringLiteral("files left in %1").arg(folder));
         }
-        figures.ratios.append(ceilingRate > 0 ? programRate / ceilingRate : 0);
+        for (qsizetype i = 0; i < ceilings.size(); ++i)
+            figures.ratios[i].append(ceilingRates.at(i) > 0 ? programRate / ceilingRates.at(i) : 0);
     }
     return figures;
 }
@@ -1126,49 +1155,61 @@ void printThroughput(const Engine& engine, const QList<CaseFigures>& all, int ro
     std::printf("\n%s\n", qPrintable(engine.describe()));
     std::printf("Photos of %d bytes, all members, no photo stored before; medians of %d interleaved rounds.\n",
                 PhotoBytes, rounds);
-    QString head = QStringLiteral("  photos  log rows |  program: photos/s  seconds  peak MiB |");
+    constexpr int columnWidth = 11;
+    QString labels;
     for (const QString& ceiling : ceilings)
-        head += QStringLiteral(" %1 photos/s").arg(ceiling, 10);
-    head += QStringLiteral(" | program/%1 (rounds' range)").arg(ceilings.first());
-    for (qsizetype i = 1; i < ceilings.size(); ++i)
-        head += QStringLiteral("  program/%1").arg(ceilings.at(i));
-    std::printf("%s\n", qPrintable(head));
+        labels += QStringLiteral("%1").arg(ceiling, columnWidth);
+    std::printf("                    |         the program          | ceilings, photos/s\n");
+    std::printf("  photos  log rows  |  photos/s  seconds  peak MiB |%s\n", qPrintable(labels));
+    QList<double> programRates;
     for (const CaseFigures& figures : all) {
         const double programRate = medianOf(figures.program, [&](const ProgramRun& run) {
             return rateOf(figures.shape.photos, run.wallNs);
         });
+        programRates.append(programRate);
         const double seconds = medianOf(figures.program, [](const ProgramRun& run) { return run.wallNs / 1e9; });
         const double peak = medianOf(figures.program, [](const ProgramRun& run) { return run.maxRssKiB / 1024.0; });
-        QString line = QStringLiteral("  %1  %2 |                %3  %4  %5 |")
+        QString line = QStringLiteral("  %1  %2  | %3 %4 %5 |")
                            .arg(figures.shape.photos, 6)
                            .arg(figures.shape.logRows, 8)
                            .arg(programRate, 9, 'f', 0)
-                           .arg(seconds, 7, 'f', 2)
-                           .arg(peak, 8, 'f', 1);
-        QList<double> ceilingMedians;
+                           .arg(seconds, 8, 'f', 2)
+                           .arg(peak, 9, 'f', 1);
+        for (qsizetype i = 0; i < ceilings.size(); ++i)
+            line += QStringLiteral("%1").arg(median(figures.ceilingRates.at(i)), columnWidth, 'f', 0);
+        std::printf("%s\n", qPrintable(line));
+    }
+
+    std::printf("\nProgram / ceiling: the ratio of the medians (the range of the rounds' own ratios).\n");
+    constexpr int ratioWidth = 19;
+    QString ratioLabels;
+    for (const QString& ceiling : ceilings)
+        ratioLabels += QStringLiteral("%1").arg(QStringLiteral("/ ") + ceiling, ratioWidth);
+    std::printf("  photos  log rows  |%s\n", qPrintable(ratioLabels));
+    for (qsizetype c = 0; c < all.size(); ++c) {
+        const CaseFigures& figures = all.at(c);
+        QString line = QStringLiteral("  %1  %2  |").arg(figures.shape.photos, 6).arg(figures.shape.logRows, 8);
         for (qsizetype i = 0; i < ceilings.size(); ++i) {
-            ceilingMedians.append(median(figures.ceilingRates.at(i)));
-            line += QStringLiteral(" %1").arg(ceilingMedians.last(), ceilings.at(i).size() + 10, 'f', 0);
+            QList<double> ratios = figures.ratios.at(i);
+            std::sort(ratios.begin(), ratios.end());
+            const double ceilingRate = median(figures.ceilingRates.at(i));
+            line += QStringLiteral("%1").arg(QStringLiteral("%1 (%2-%3)")
+                                                 .arg(ceilingRate > 0 ? programRates.at(c) / ceilingRate : 0, 0, 'f', 2)
+                                                 .arg(ratios.first(), 0, 'f', 2)
+                                                 .arg(ratios.last(), 0, 'f', 2),
+                                             ratioWidth);
         }
-        QList<double> ratios = figures.ratios;
-        std::sort(ratios.begin(), ratios.end());
-        line += QStringLiteral(" | %1 (%2-%3)")
-                    .arg(ceilingMedians.first() > 0 ? programRate / ceilingMedians.first() : 0, 4, 'f', 2)
-                    .arg(ratios.first(), 0, 'f', 2)
-                    .arg(ratios.last(), 0, 'f', 2);
-        for (qsizetype i = 1; i < ceilings.size(); ++i)
-            line += QStringLiteral("  %1").arg(ceilingMedians.at(i) > 0 ? programRate / ceilingMedians.at(i) : 0,
-                                                ceilings.at(i).size() + 8, 'f', 2);
         std::printf("%s\n", qPrintable(line));
     }
 
     std::printf("\nThe program's time per photo in microseconds (medians), from its timings line; \"rest\" is the\n"
-                "rest of the process's time: start-up, connection, run number, clearing the run's log rows, exit.\n");
-    std::printf("  photos  log rows   listing  queries    reads   writes  durability  deletion     rest    total\n");
+                "rest of the process's time: start-up, connection, run number, clearing the run's log rows, exit;\n"
+                "\"gathering\" is the work on each name before its batch (entry kind, member code).\n");
+    std::printf("  photos  log rows   listing gathering  queries    reads   writes  durability  deletion     rest    total\n");
     for (const CaseFigures& figures : all) {
         const double n = figures.shape.photos;
         QString line = QStringLiteral("  %1  %2 ").arg(figures.shape.photos, 6).arg(figures.shape.logRows, 8);
-        const std::array<int, PartCount> widths = {9, 8, 8, 8, 11, 9};
+        const std::array<int, PartCount> widths = {9, 10, 8, 8, 8, 11, 9};
         for (int part = 0; part < PartCount; ++part)
             line += QStringLiteral(" %1").arg(
                 medianOf(figures.program, [&](const ProgramRun& run) { return run.parts[size_t(part)] / 1e3 / n; }),
@@ -1312,15 +1353,13 @@ Settings parseArguments(int argc, char* argv[])
             settings.work = value();
         else if (argument == QLatin1String("--engine"))
             settings.engine = value().toLower();
-        else if (argument == QLatin1String("--pipelined-ceiling"))
-            settings.pipelinedCeiling = true;
         else
             fail(QStringLiteral("usage: throughput_bench [--quick] [--rounds N] [--engine sqlite|postgresql] "
-                                "[--program PATH] [--work DIR] [--pipelined-ceiling]"));
+                                "[--program PATH] [--work DIR]"));
     }
     if (settings.quick) {
-        settings.cases = {{200, 0}, {1000, 0}, {3000, 0}, {500, 0}, {500, 100'000}};
-        settings.proxyPhotos = 300;
+        settings.cases = {{100, 0}, {500, 0}, {500, 100'000}, {1500, 0}};
+        settings.proxyPhotos = 200;
     } else {
         settings.cases = {{1000, 0}, {3000, 0}, {3000, 100'000}, {10'000, 0}, {40'000, 0}};
     }
@@ -1379,7 +1418,7 @@ int main(int argc, char* argv[])
         std::printf("\nPostgreSQL: not measured (RETRATIX_PG_HOST and RETRATIX_PG_PORT unset; "
                     "bench/run_benchmarks.sh starts a server)\n");
     } else if (wantPostgres) {
-        PostgresEngine engine(host, port, members, settings.pipelinedCeiling);
+        PostgresEngine engine(host, port, members);
         const QString program = makeProgramFolder(root + QStringLiteral("/program-postgresql"), settings.program, engine.sid());
         QList<CaseFigures> all;
         for (const Case& shape : settings.cases)

@@ -110,10 +110,11 @@ qint64 nowNs()
 }
 
 // Reads from the descriptor's start until its end or limit bytes; false with errno on failure.
-bool readAll(int fd, qint64 limit, QByteArray& bytes)
+bool readAll(int fd, qint64 limit, QByteArray& bytes, qint64 expectedSize = 1 << 16)
 {
     bytes.clear();
-    qint64 capacity = qMin<qint64>(limit, 1 << 16);
+    // One more byte than expected: the read that finds the end needs no second buffer.
+    qint64 capacity = qMin<qint64>(limit, qMax<qint64>(expectedSize + 1, 4096));
     bytes.resize(capacity);
     qint64 total = 0;
     while (total < limit) {
@@ -299,7 +300,12 @@ FileBytes readRegularFile(const QString& path, qint64 limit)
     FileBytes file;
     file.snapshot = snapshotOf(st);
     file.snapshot.recentlyModified = file.snapshot.modifiedNs >= nowNs() - RecentNs;
-    if (!readAll(fd.get(), limit, file.bytes))
+    // A file of the limit or more is not read at all.
+    if (st.st_size >= limit) {
+        file.beyondLimit = true;
+        return file;
+    }
+    if (!readAll(fd.get(), limit, file.bytes, st.st_size))
         throw failureForErrno(errno, path);
     file.beyondLimit = file.bytes.size() >= limit;
     if (file.snapshot.recentlyModified)
@@ -369,6 +375,13 @@ RemoveOutcome disposeIfUnchanged(const QString& path, const FileSnapshot& snapsh
         return RemoveOutcome::Removed;
     }
     Descriptor fd(openForReading(privateName));
+    struct stat st {};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && !(st.st_mode & S_IWUSR)) {
+        // Read-only: a delete without forcing refuses it.
+        fd.reset();
+        restore(privateName, path);
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    }
     if (fd.get() >= 0 && stillTheSnapshot(fd.get(), snapshot)) {
         const int error = dispose(fd.get(), privateName);
         if (error == 0)
@@ -483,9 +496,8 @@ namespace {
 
 bool stillTheSnapshot(const QString& path, const FileSnapshot& snapshot)
 {
+    checkRemovable(path);
     const QFileInfo info(path);
-    if (!info.exists())
-        throw missingFailure(path);
     if (!sameFile(snapshotOf(info), snapshot))
         return false;
     if (!snapshot.recentlyModified)

@@ -42,8 +42,9 @@ struct FileBytes {
     bool beyondLimit = false;  // the file held limit bytes or more; bytes holds only the first limit
 };
 
-// Reads a regular file (through links), at most limit bytes. The open never blocks: an entry that
-// is not a regular file by the time it is opened fails with 75 and is not read.
+// Reads a regular file (through links), at most limit bytes; one of limit bytes or more is not
+// read at all. The open never blocks: an entry that is not a regular file by the time it is opened
+// fails with 75 and is not read.
 FileBytes readRegularFile(const QString& path, qint64 limit);
 
 // Fails (70) when a delete without forcing would refuse the file: read-only, immutable or
@@ -57,7 +58,8 @@ enum class RemoveOutcome { Removed, Changed };
 
 // Removes the file only if it is still the one of the snapshot: same file, size and modification
 // time, same content where it was recently modified, and (where the platform tells) open in no
-// other program. Anything else leaves it in place under its name and gives Changed.
+// other program. Anything else leaves it in place under its name and gives Changed. As a delete
+// without forcing, a read-only file is refused (70).
 // On Linux the check and the removal happen on a private name, under a lease that any other
 // program's open would break, so no writer can slip in between them.
 RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot);

@@ -107,7 +107,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     // For benchmarks: where the run's time went, in nanoseconds.
     if (qEnvironmentVariableIsSet("RETRATIX_TIMINGS")) {
         const UploadSummary::Timings& t = summary.timings;
-        err << "timings: listing=" << t.listing << " queries=" << t.queries << " reads=" << t.reads
+        err << "timings: listing=" << t.listing << " gathering=" << t.gathering << " queries=" << t.queries << " reads=" << t.reads
             << " writes=" << t.writes << " durability=" << t.durability << " deletion=" << t.deletion << '\n';
         err.flush();
     }

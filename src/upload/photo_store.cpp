@@ -152,7 +152,7 @@ std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QStri
     // Only where photos may be changed is a large file read at all (up to what a camera makes).
     const bool preparing = m_settings.changesPhotos();
     const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoSizeLimit;
-    // The size comes from the file system, so a large file is refused without being read.
+    // The size comes from the file system, so a large file is refused without being opened.
     if (QFileInfo(path).size() >= readLimit)
         return refuseForSize(runUser, fileName);
     QElapsedTimer reading;

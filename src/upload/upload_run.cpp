@@ -24,7 +24,6 @@ namespace {
 // A delete without forcing removes a file only as it was read: one that changed since stays.
 FolderFiles::RemoveOutcome deleteWithoutForcing(const QString& path, const FolderFiles::FileSnapshot& snapshot)
 {
-    FolderFiles::checkRemovable(path);
     return FolderFiles::removeIfUnchanged(path, snapshot);
 }
 
@@ -306,7 +305,9 @@ UploadSummary UploadRun::run()
         std::optional<Failure> stop;
         QString stopFile;
         while (next < names.size() && !stop) {
+            clock.restart();
             const QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
+            m_summary.timings.gathering += clock.nsecsElapsed();
             if (!batch.isEmpty())
                 storeBatch(batch, store, log, installationCode);
         }

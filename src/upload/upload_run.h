@@ -42,6 +42,7 @@ struct UploadSummary {
     // Where the run's time went, in nanoseconds.
     struct Timings {
         qint64 listing = 0;     // the folder's names
+        qint64 gathering = 0;   // which names are photos (names, entry kinds, member codes)
         qint64 queries = 0;     // which members exist and have a photo
         qint64 reads = 0;       // the photo files
         qint64 writes = 0;      // photo and log rows, committed

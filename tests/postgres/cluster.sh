@@ -122,6 +122,13 @@ EOF
     echo "PostgreSQL test cluster on 127.0.0.1:$port ($_retratix_pg_dir)" >&2
 }
 
+# Runs SQL as the cluster's superuser (for set-up beyond the program's account, such as a grant).
+postgres_cluster_superuser_sql() {
+    [ -n "$_retratix_pg_dir" ] || { echo "postgres_cluster_superuser_sql: no cluster" >&2; return 1; }
+    _retratix_pg_as_owner psql -X -q -v ON_ERROR_STOP=1 -h "$_retratix_pg_dir" -p "$RETRATIX_PG_PORT" \
+        -U postgres -d postgres -c "$1"
+}
+
 postgres_cluster_stop() {
     [ -n "$_retratix_pg_dir" ] || return 0
     if [ -f "$_retratix_pg_dir/data/postmaster.pid" ]; then
