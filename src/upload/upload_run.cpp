@@ -236,7 +236,6 @@ void UploadRun::deleteStoredFiles()
                     ++m_summary.filesChanged;
                 continue;
             }
-            FolderFiles::checkRemovable(file.path);
             if (m_runOriginals.isEmpty()) {
                 const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-")) +
                                      m_summary.runUser;
