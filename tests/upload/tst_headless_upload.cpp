@@ -63,7 +63,8 @@ void TestHeadlessUpload::exitStatusAndReport_data()
     QTest::addColumn<bool>("askPdf");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<int>("photosStored");
-    QTest::addColumn<QString>("failedFile");  // named on standard error
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("errorText");  // on standard error; %1 is the photo folder
     const auto names = [](std::initializer_list<const char*> list) {
         QStringList result;
         for (const char* name : list)
@@ -71,11 +72,15 @@ void TestHeadlessUpload::exitStatusAndReport_data()
         return result;
     };
     QTest::newRow("completed with PDF") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1
-                                        << QString();
-    QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1 << QString();
-    QTest::newRow("failed run") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1
-                                << QStringLiteral("99999999999.jpg");
-    QTest::newRow("no such folder") << QStringList() << false << true << 2 << 0 << QString();
+                                        << QStringList() << QString();
+    QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1 << QStringList()
+                                           << QString();
+    QTest::newRow("failed run names its file") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1
+                                               << QStringList() << QStringLiteral("%1/99999999999.jpg");
+    QTest::newRow("no such folder") << QStringList() << false << true << 2 << 0 << QStringList() << QString();
+    QTest::newRow("a bad setting starts no run") << names({"123.jpg"}) << true << true << 2 << 0
+                                                 << QStringList{QStringLiteral("--formats"), QStringLiteral("webp")}
+                                                 << QStringLiteral("--formats: «webp» no es válido");
 }
 
 void TestHeadlessUpload::exitStatusAndReport()
@@ -85,7 +90,8 @@ void TestHeadlessUpload::exitStatusAndReport()
     QFETCH(bool, askPdf);
     QFETCH(int, exitStatus);
     QFETCH(int, photosStored);
-    QFETCH(QString, failedFile);
+    QFETCH(QStringList, options);
+    QFETCH(QString, errorText);
     m_database->clear();
     m_database->execute(QStringLiteral("INSERT INTO INSTALACIONES (CODINSTALACION, NOMBRE) VALUES (1, 'Norte')"));
     m_database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"));
@@ -102,14 +108,15 @@ void TestHeadlessUpload::exitStatusAndReport()
     QStringList arguments = {QStringLiteral("retratix"), QStringLiteral("--upload"), folder};
     if (askPdf)
         arguments << QStringLiteral("--pdf") << pdf;
+    arguments += options;
 
     QString output;
     QString errors;
     QTextStream out(&output);
     QTextStream err(&errors);
     QCOMPARE(HeadlessUpload::run(arguments, out, err), exitStatus);
-    if (!failedFile.isEmpty())
-        QVERIFY2(errors.contains(QDir::toNativeSeparators(folder + QLatin1Char('/') + failedFile)), qPrintable(errors));
+    if (!errorText.isEmpty())
+        QVERIFY2(errors.contains(QDir::toNativeSeparators(errorText.arg(folder))), qPrintable(errors));
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS")), photosStored);
     // Only a completed run writes its report.
     const bool pdfExpected = askPdf && exitStatus == 0;
