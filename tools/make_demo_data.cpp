@@ -238,10 +238,12 @@ int main(int argc, char* argv[])
 
     const QString reports = demo.filePath(QStringLiteral("reports"));
     QDir().mkpath(reports);
-    QFile report(source.filePath(QStringLiteral("reports/ListadoFotos.rpt")));
-    if (!report.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("cannot read ") + report.fileName());
-    updateFile(reports + QStringLiteral("/ListadoFotos.rpt"), report.readAll());
+    for (const QString& name : QDir(source.filePath(QStringLiteral("reports"))).entryList({QStringLiteral("*.rpt")})) {
+        QFile report(source.filePath(QStringLiteral("reports/") + name));
+        if (!report.open(QIODevice::ReadOnly))
+            fail(QStringLiteral("cannot read ") + report.fileName());
+        updateFile(reports + QLatin1Char('/') + name, report.readAll());
+    }
 
     // The configuration beside the program; the report folder ends with its separator.
     QByteArray ini;

@@ -101,7 +101,7 @@ std::unique_ptr<Report> ReportPreparation::prepare(const ReportRequest& request,
     if (yield)
         yield();
 
-    const QString server = ModGlob::DatabaseSid.trimmed();
+    const QString server = request.dataSource.isEmpty() ? ModGlob::DatabaseSid.trimmed() : request.dataSource;
     const int tableCount = report->tableCount();
     for (int i = 1; i <= tableCount; ++i)
         report->table(i).setLogOnInfo(server, QString(), ModGlob::builtInUser(), ModGlob::builtInPassword());

@@ -28,6 +28,7 @@ struct ReportRequest {
     QString sort1;           // sort keys; empty: none
     QString sort2;
     std::array<QString, 15> formulaValues;  // for formulas named with F1..F9, G1..G6
+    QString dataSource;      // where the tables are logged on; empty: ModGlob::DatabaseSid
 };
 
 // Opens a report and makes it ready to run, with no window: open from ModGlob::ReportFolder,

@@ -18,6 +18,17 @@ constexpr int32_t ConnectionTimeoutSeconds = 15;
     throw ProgramEnd{1};
 }
 
+// Opens DbConnection as the program always has: the four settings, the open, the lock time-out.
+void openDbConnection()
+{
+    DbConnection->setConnectionString(DbConnectionString.value());
+    DbConnection->setIsolationLevel(db::IsolationLevel::Serializable);
+    DbConnection->setCursorLocation(db::CursorLocation::Client);
+    DbConnection->setConnectionTimeout(ConnectionTimeoutSeconds);
+    DbConnection->open(DbConnectionString.value(), QString(), QString(), db::OptionsUnspecified);
+    DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), db::OptionsUnspecified);
+}
+
 void openConnection()
 {
     LoadConfiguration();
@@ -29,15 +40,21 @@ void openConnection()
 
     DbConnectionString = ConnectionStringPrefix + sid;
     DbConnection = std::make_unique<db::Connection>();
-    DbConnection->setConnectionString(DbConnectionString.value());
-    DbConnection->setIsolationLevel(db::IsolationLevel::Serializable);
-    DbConnection->setCursorLocation(db::CursorLocation::Client);
-    DbConnection->setConnectionTimeout(ConnectionTimeoutSeconds);
-    DbConnection->open(DbConnectionString.value(), QString(), QString(), db::OptionsUnspecified);
-    DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), db::OptionsUnspecified);
+    openDbConnection();
 }
 
 }  // namespace
+
+bool ReconnectDatabase()
+{
+    DbConnection = std::make_unique<db::Connection>();
+    try {
+        openDbConnection();
+    } catch (const Failure&) {
+        // Open: only the lock time-out was refused, as at start-up.
+    }
+    return DbConnection->state() == db::Connection::StateOpen;
+}
 
 QString builtInUser() { return QStringLiteral("regusr1"); }
 QString builtInPassword() { return QStringLiteral("3k9tWqRm"); }

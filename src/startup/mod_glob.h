@@ -60,6 +60,9 @@ void LoadConfiguration();
 // Loads the configuration and opens DbConnection. When no connection can be had it shows its
 // message and throws ProgramEnd.
 void ConnectDatabase();
+// Opens DbConnection anew with the connection string of start-up, after it was lost (a watched
+// folder outlives a database that is away for a while). False, with no message, when it cannot.
+bool ReconnectDatabase();
 // Shows the failure being handled in the program's common format: a fixed sentence for five
 // provider failures, otherwise its number, source and description.
 void ReportError(const Failure& failure);

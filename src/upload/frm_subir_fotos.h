@@ -1,12 +1,15 @@
 #pragma once
 
+#include "upload/check_run.h"
 #include "upload/upload_run.h"
 
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class RunReport;
@@ -34,6 +37,7 @@ public:
     void setRunNumberSource(std::function<int32_t()> source) { m_drawRunNumber = std::move(source); }
     void setRunReport(RunReport* report) { m_runReport = report; }
     const UploadSummary& lastRun() const { return m_lastRun; }
+    const CheckSummary& lastCheck() const { return m_lastCheck; }
 
     // Every drive (mounted volume) of the machine, by its root path.
     static QStringList driveRoots();
@@ -44,6 +48,8 @@ private:
     void Drive1_Change(int index);
     void cmdSubir_Click();
     void cmdCancelar_Click();
+    // Says what "Subir" would do with the folder shown, in a report window; changes nothing.
+    void cmdComprobar_Click();
     void placeControls();
 
     std::unique_ptr<Ui::frmSubirFotos> ui;
@@ -52,5 +58,7 @@ private:
     std::unique_ptr<RunReport> m_windowReport;
     QString m_currentDrive;
     UploadSummary m_lastRun;
+    CheckSummary m_lastCheck;
+    std::vector<std::unique_ptr<QTemporaryDir>> m_checkDatabases;
     bool m_running = false;
 };

@@ -1,25 +1,100 @@
 #include "upload/headless_upload.h"
 
 #include "common/messages.h"
+#include "common/platform.h"
 #include "startup/mod_glob.h"
 #include "startup/retratix_settings.h"
 #include "startup/run_number_generator.h"
+#include "upload/check_run.h"
 #include "upload/pdf_run_report.h"
+#include "upload/terminal_progress.h"
 #include "upload/upload_run.h"
+#include "upload/watch_folder.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
+#include <atomic>
+#include <csignal>
 #include <cstring>
 
 namespace HeadlessUpload {
 
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("HeadlessUpload", text); }
+
+// SIGTERM and Ctrl+C end a watch, or a run, after the photo being stored.
+std::atomic<bool> stopAsked{false};
+
+void askStop(int) { stopAsked = true; }
+
+// The program's messages (failures, which --quiet keeps) on the run's error stream, as the
+// message boxes of the windows would show them: title, then text.
+class StreamMessages final : public Messages {
+public:
+    explicit StreamMessages(QTextStream& err) : m_err(err) {}
+    void show(const ShownMessage& message) override
+    {
+        m_err << message.title << QStringLiteral(": ") << message.text << '\n';
+        m_err.flush();
+    }
+
+private:
+    QTextStream& m_err;
+};
+
+// Reads the program's own settings with the options that stand in for them; false after saying why.
+bool loadSettings(const QCommandLineParser& parser, QTextStream& err)
+{
+    QHash<QString, QString> options;
+    for (const char* flag : {RetratixSettings::Fit.option, RetratixSettings::Upright.option})
+        if (parser.isSet(QLatin1String(flag)))
+            options.insert(QLatin1String(flag), QStringLiteral("1"));
+    const QString formats = QLatin1String(RetratixSettings::Formats.option);
+    if (parser.isSet(formats))
+        options.insert(formats, parser.value(formats));
+    // On the command line a relative folder is the working folder's.
+    const QString originals = QLatin1String(RetratixSettings::Originals.option);
+    if (parser.isSet(originals))
+        options.insert(originals, QFileInfo(parser.value(originals)).absoluteFilePath());
+    try {
+        ModGlob::Settings = ModGlob::LoadRetratixSettings(options);
+    } catch (const Failure& failure) {
+        err << failure.description << '\n';
+        return false;
+    }
+    return true;
+}
+
+UploadRun::Settings runSettings()
+{
+    UploadRun::Settings settings;
+    settings.connection = ModGlob::DbConnection.get();
+    settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
+    settings.drawRunNumber = [] { return RunNumberGenerator::program().drawRunNumber(); };
+    settings.photos = ModGlob::Settings;
+    settings.stopRequested = [] { return stopAsked.load(); };
+    return settings;
+}
+
+}  // namespace
+
 bool requested(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--upload") == 0 || std::strncmp(argv[i], "--upload=", 9) == 0)
+        for (const char* mode : {"--upload", "--check", "--watch", "--help", "--version"}) {
+            const size_t length = std::strlen(mode);
+            if (std::strncmp(argv[i], mode, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "-v") == 0)
             return true;
     }
     return false;
@@ -35,91 +110,175 @@ int run(const QStringList& arguments)
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Uploads a folder of member photos without windows."));
-    const QCommandLineOption uploadOption(QStringLiteral("upload"), QStringLiteral("Folder of photos to upload."),
-                                          QStringLiteral("FOLDER"));
-    const QCommandLineOption pdfOption(QStringLiteral("pdf"), QStringLiteral("Write the run's report to FILE."),
-                                       QStringLiteral("FILE"));
-    // The program's own settings, each standing in for its key of [Retratix] in Polidex.ini.
-    const QCommandLineOption fitOption(QLatin1String(RetratixSettings::Fit.option),
-                                       QStringLiteral("Fit photos of 150000 bytes or more under the limit (AjustarFotos=1)."));
-    const QCommandLineOption uprightOption(QLatin1String(RetratixSettings::Upright.option),
-                                           QStringLiteral("Turn every photo with a rotation tag upright (EnderezarFotos=1)."));
-    const QCommandLineOption formatsOption(QLatin1String(RetratixSettings::Formats.option),
-                                           QStringLiteral("Extensions that are photos besides .jpg, as png,heic (Formatos)."),
-                                           QStringLiteral("LIST"));
-    const QCommandLineOption originalsOption(QLatin1String(RetratixSettings::Originals.option),
-                                             QStringLiteral("Move stored originals into DIR instead of deleting them "
-                                                            "(CarpetaOriginales)."),
-                                             QStringLiteral("DIR"));
-    parser.addOption(uploadOption);
-    parser.addOption(pdfOption);
-    parser.addOption(fitOption);
-    parser.addOption(uprightOption);
-    parser.addOption(formatsOption);
-    parser.addOption(originalsOption);
-    parser.addHelpOption();
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        err << (parser.errorText().isEmpty() ? QStringLiteral("unexpected arguments") : parser.errorText()) << '\n'
-            << parser.helpText();
-        return 2;
-    }
+    parser.setApplicationDescription(
+        tr("Carga las fotos de los abonados de una carpeta en la base de datos, sin ventanas. Sin opciones, "
+           "el programa abre sus ventanas."));
+    const QCommandLineOption upload(QStringLiteral("upload"), tr("Sube las fotos de CARPETA."), tr("CARPETA"));
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   tr("Comprueba CARPETA: dice lo que haría la subida, sin escribir ni tocar nada."),
+                                   tr("CARPETA"));
+    const QCommandLineOption watch(QStringLiteral("watch"),
+                                   tr("Vigila CARPETA y sube cada foto cuando deja de cambiar; termina con Ctrl+C."),
+                                   tr("CARPETA"));
+    const QCommandLineOption pdf(QStringLiteral("pdf"), tr("Escribe el informe en ARCHIVO (PDF)."), tr("ARCHIVO"));
+    const QCommandLineOption pdfDir(QStringLiteral("pdf-dir"),
+                                    tr("Con --watch: escribe el informe de cada subida en CARPETA."), tr("CARPETA"));
+    const QCommandLineOption settle(QStringLiteral("settle"),
+                                    tr("Con --watch: segundos que una foto debe llevar sin cambiar (5)."),
+                                    tr("SEGUNDOS"), QStringLiteral("5"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), tr("Solo escribe los fallos."));
+    const QCommandLineOption fit(QLatin1String(RetratixSettings::Fit.option),
+                                 tr("Ajusta al límite las fotos de 150000 bytes o más (AjustarFotos=1)."));
+    const QCommandLineOption upright(QLatin1String(RetratixSettings::Upright.option),
+                                     tr("Endereza toda foto con marca de giro (EnderezarFotos=1)."));
+    const QCommandLineOption formats(QLatin1String(RetratixSettings::Formats.option),
+                                     tr("Formatos que son fotos además de .jpg, como png,heic (Formatos)."),
+                                     tr("LISTA"));
+    const QCommandLineOption originals(QLatin1String(RetratixSettings::Originals.option),
+                                       tr("Guarda en CARPETA los originales subidos en vez de borrarlos "
+                                          "(CarpetaOriginales)."),
+                                       tr("CARPETA"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, tr("Muestra esta ayuda."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, tr("Muestra la versión."));
+    parser.addOptions({upload, check, watch, pdf, pdfDir, settle, quiet, fit, upright, formats, originals, help, version});
 
-    StandardErrorMessages messages;
+    const auto usage = [&](const QString& problem) {
+        err << problem << "\n\n" << parser.helpText();
+        err.flush();
+        return 2;
+    };
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usage(tr("Argumentos de más: %1").arg(parser.positionalArguments().join(QLatin1Char(' '))));
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << Application::title()
+            << QStringLiteral(" %1.%2.%3\n")
+                   .arg(Application::majorVersion())
+                   .arg(Application::minorVersion())
+                   .arg(Application::revision());
+        return 0;
+    }
+    const int modes = int(parser.isSet(upload)) + int(parser.isSet(check)) + int(parser.isSet(watch));
+    if (modes != 1)
+        return usage(tr("Indique una y solo una de --upload, --check y --watch."));
+    bool settleOk = false;
+    const double settleSeconds = parser.value(settle).toDouble(&settleOk);
+    if (!settleOk || settleSeconds < 0)
+        return usage(tr("--settle: «%1» no es un número de segundos.").arg(parser.value(settle)));
+    const bool beQuiet = parser.isSet(quiet);
+
+    StreamMessages messages(err);
     const ScopedMessages scoped(messages);
     ModGlob::ConnectDatabase();
-    QHash<QString, QString> options;
-    for (const QCommandLineOption* flag : {&fitOption, &uprightOption})
-        if (parser.isSet(*flag))
-            options.insert(flag->names().first(), QStringLiteral("1"));
-    if (parser.isSet(formatsOption))
-        options.insert(formatsOption.names().first(), parser.value(formatsOption));
-    // On the command line a relative folder is the working folder's.
-    if (parser.isSet(originalsOption))
-        options.insert(originalsOption.names().first(), QFileInfo(parser.value(originalsOption)).absoluteFilePath());
-    try {
-        ModGlob::Settings = ModGlob::LoadRetratixSettings(options);
-    } catch (const Failure& failure) {
-        err << failure.description << '\n';
+    if (!loadSettings(parser, err))
         return 2;
-    }
     RunNumberGenerator::program().seedFromTimer();
+    stopAsked = false;
+    std::signal(SIGTERM, askStop);
+    std::signal(SIGINT, askStop);
 
-    const QString folder = QFileInfo(parser.value(uploadOption)).absoluteFilePath();
+    if (parser.isSet(watch)) {
+        WatchFolder::Settings settings;
+        settings.folder = QFileInfo(parser.value(watch)).absoluteFilePath();
+        settings.settleMs = qint64(settleSeconds * 1000);
+        settings.run = runSettings();
+        settings.reconnect = []() -> db::Connection* {
+            return ModGlob::ReconnectDatabase() ? ModGlob::DbConnection.get() : nullptr;
+        };
+        const QString reports = parser.isSet(pdfDir) ? QFileInfo(parser.value(pdfDir)).absoluteFilePath() : QString();
+        settings.makeReport = [reports](const QString&) -> std::unique_ptr<RunReport> {
+            if (reports.isEmpty())
+                return nullptr;
+            QDir().mkpath(reports);
+            QString path = QDir(reports).filePath(
+                QStringLiteral("InformeFotos-%1.pdf").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+            for (int n = 2; QFileInfo::exists(path); ++n)
+                path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf")
+                                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                                                  .arg(n));
+            return std::make_unique<PdfRunReport>(path);
+        };
+        WatchFolder folder(std::move(settings), out, err, beQuiet);
+        QTimer follow;
+        QObject::connect(&follow, &QTimer::timeout, [&folder] {
+            if (stopAsked)
+                folder.stop();
+        });
+        follow.start(100);
+        return folder.exec();
+    }
+
+    if (parser.isSet(check)) {
+        QTemporaryDir reportDatabase;
+        std::unique_ptr<PdfRunReport> report;
+        if (parser.isSet(pdf))
+            report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdf)).absoluteFilePath());
+        CheckRun::Settings settings;
+        settings.connection = ModGlob::DbConnection.get();
+        settings.folder = QFileInfo(parser.value(check)).absoluteFilePath();
+        settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
+        settings.photos = ModGlob::Settings;
+        settings.report = report.get();
+        settings.reportFolder = reportDatabase.path();
+        const CheckSummary summary = CheckRun(std::move(settings)).run();
+        if (!beQuiet) {
+            for (const CheckRow& row : summary.rows)
+                out << row.file << '\t' << row.stored << '\t' << row.outcome << '\t' << row.detail << '\n';
+            out << summary.toText() << '\n';
+        }
+        out.flush();
+        switch (summary.end) {
+        case CheckSummary::End::Completed: return 0;
+        case CheckSummary::End::Failed: return 1;
+        case CheckSummary::End::FolderMissing:
+            err << tr("No existe la carpeta: %1").arg(QDir::toNativeSeparators(parser.value(check))) << '\n';
+            return 2;
+        }
+        return 1;
+    }
+
+    const QString folder = QFileInfo(parser.value(upload)).absoluteFilePath();
     std::unique_ptr<PdfRunReport> report;
-    if (parser.isSet(pdfOption))
-        report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdfOption)).absoluteFilePath());
-
-    UploadRun::Settings settings;
-    settings.connection = ModGlob::DbConnection.get();
+    if (parser.isSet(pdf))
+        report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdf)).absoluteFilePath());
+    TerminalProgress progress(stderr, !beQuiet);
+    UploadRun::Settings settings = runSettings();
     settings.folder = folder;
-    settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
-    settings.drawRunNumber = [] { return RunNumberGenerator::program().drawRunNumber(); };
     settings.report = report.get();
-    settings.photos = ModGlob::Settings;
+    settings.onProgress = [&progress](int done, int total, int photos) { progress.update(done, total, photos); };
     const UploadSummary summary = UploadRun(std::move(settings)).run();
+    progress.finish();
 
-    out << summary.toText();
-    if (report && summary.end == UploadSummary::End::Completed)
-        out << ", report " << QDir::toNativeSeparators(report->pdfPath());
-    out << '\n';
-    out.flush();
+    if (!beQuiet) {
+        out << summary.toText();
+        if (report && summary.end == UploadSummary::End::Completed)
+            out << tr(", informe en %1").arg(QDir::toNativeSeparators(report->pdfPath()));
+        out << '\n';
+        out.flush();
+    }
     // For benchmarks: where the run's time went, in nanoseconds.
     if (qEnvironmentVariableIsSet("RETRATIX_TIMINGS")) {
         const UploadSummary::Timings& t = summary.timings;
-        err << "timings: listing=" << t.listing << " gathering=" << t.gathering << " queries=" << t.queries << " reads=" << t.reads
-            << " writes=" << t.writes << " durability=" << t.durability << " deletion=" << t.deletion << '\n';
+        err << "timings: listing=" << t.listing << " gathering=" << t.gathering << " queries=" << t.queries
+            << " reads=" << t.reads << " writes=" << t.writes << " durability=" << t.durability
+            << " deletion=" << t.deletion << '\n';
         err.flush();
     }
     if (summary.end == UploadSummary::End::Failed && !summary.failedFile.isEmpty()) {
-        err << "Archivo del error: " << QDir::toNativeSeparators(summary.failedFile) << '\n';
+        err << tr("Archivo del error: %1").arg(QDir::toNativeSeparators(summary.failedFile)) << '\n';
         err.flush();
     }
     switch (summary.end) {
     case UploadSummary::End::Completed: return 0;
+    case UploadSummary::End::Stopped: return 0;
     case UploadSummary::End::Failed: return 1;
     case UploadSummary::End::FolderMissing:
-        err << "No such folder: " << QDir::toNativeSeparators(folder) << '\n';
+        err << tr("No existe la carpeta: %1").arg(QDir::toNativeSeparators(folder)) << '\n';
         return 2;
     }
     return 1;

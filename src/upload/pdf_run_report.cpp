@@ -3,11 +3,13 @@
 #include "reporting/report_preparation.h"
 #include "reporting/report_viewer.h"
 
-void PdfRunReport::open(const QString& reportFile, const QString& condition, const QString& /*caption*/)
+void PdfRunReport::open(const QString& reportFile, const QString& condition, const QString& /*caption*/,
+                        const QString& dataSource)
 {
     reporting::ReportRequest request;
     request.reportFileName = reportFile;
     request.condition = condition;
+    request.dataSource = dataSource;
     reporting::ReportPreparation preparation;
     const std::unique_ptr<reporting::Report> report = preparation.prepare(request);
     reporting::exportReportToPdf(*report, m_pdfPath);

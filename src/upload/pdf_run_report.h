@@ -6,7 +6,8 @@
 class PdfRunReport final : public RunReport {
 public:
     explicit PdfRunReport(QString pdfPath) : m_pdfPath(std::move(pdfPath)) {}
-    void open(const QString& reportFile, const QString& condition, const QString& caption) override;
+    void open(const QString& reportFile, const QString& condition, const QString& caption,
+              const QString& dataSource = {}) override;
     QString pdfPath() const { return m_pdfPath; }
 
 private:

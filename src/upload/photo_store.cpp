@@ -145,43 +145,55 @@ PhotoStore::Outcome PhotoStore::refuseForSize(const QString& runUser, const QStr
     return Outcome::SizeRefused;
 }
 
-std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QString& runUser, const QString& fileName)
+PhotoFile readPhotoFile(const QString& path, const QString& fileName, const RetratixSettings& settings)
 {
-    m_lastConverted = false;
-    const QString path = photoFilePath(m_folder, fileName);
+    PhotoFile photo;
     // Only where photos may be changed is a large file read at all (up to what a camera makes).
-    const bool preparing = m_settings.changesPhotos();
-    const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoSizeLimit;
+    const bool preparing = settings.changesPhotos();
+    const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoStore::PhotoSizeLimit;
     // The size comes from the file system, so a large file is refused without being opened.
-    if (QFileInfo(path).size() >= readLimit)
-        return refuseForSize(runUser, fileName);
-    QElapsedTimer reading;
-    reading.start();
+    if (QFileInfo(path).size() >= readLimit) {
+        photo.verdict = PhotoFile::Verdict::TooLarge;
+        return photo;
+    }
     db::Stream stream;
     stream.setType(db::StreamType::Binary);
     stream.open(0, db::OptionsUnspecified);
     stream.loadFromFile(path, readLimit);
-    m_lastSnapshot = stream.fileSnapshot();
+    photo.snapshot = stream.fileSnapshot();
     const bool beyondLimit = stream.beyondLimit();
-    QByteArray bytes = stream.read(-1);
+    photo.bytes = stream.read(-1);
     stream.close();
-    Photos::Prepared prepared;
     if (!beyondLimit && preparing)
-        prepared = Photos::prepare(bytes, fileName, {m_settings.fitPhotos, m_settings.uprightPhotos}, PhotoSizeLimit);
-    m_readNs += reading.nsecsElapsed();
+        photo.prepared = Photos::prepare(photo.bytes, fileName, {settings.fitPhotos, settings.uprightPhotos},
+                                         PhotoStore::PhotoSizeLimit);
     // The file may have grown since it was measured.
-    if (beyondLimit || prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
-        (prepared.outcome == Photos::Prepared::Outcome::AsIs && bytes.size() >= PhotoSizeLimit))
-        return refuseForSize(runUser, fileName);
-    if (prepared.outcome == Photos::Prepared::Outcome::Undecodable) {
+    if (beyondLimit || photo.prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
+        (photo.prepared.outcome == Photos::Prepared::Outcome::AsIs && photo.bytes.size() >= PhotoStore::PhotoSizeLimit))
+        photo.verdict = PhotoFile::Verdict::TooLarge;
+    else if (photo.prepared.outcome == Photos::Prepared::Outcome::Undecodable)
+        photo.verdict = PhotoFile::Verdict::NotValid;
+    else if (photo.prepared.outcome == Photos::Prepared::Outcome::Converted)
+        photo.bytes = photo.prepared.bytes;
+    return photo;
+}
+
+std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QString& runUser, const QString& fileName)
+{
+    QElapsedTimer reading;
+    reading.start();
+    PhotoFile photo = readPhotoFile(photoFilePath(m_folder, fileName), fileName, m_settings);
+    m_readNs += reading.nsecsElapsed();
+    m_lastSnapshot = photo.snapshot;
+    m_lastConverted = photo.converted();
+    switch (photo.verdict) {
+    case PhotoFile::Verdict::TooLarge: return refuseForSize(runUser, fileName);
+    case PhotoFile::Verdict::NotValid:
         m_log.WriteLogRow(runUser, fileName, UploadLog::notStored(), UploadLog::photoNotValid());
         return Outcome::NotValid;
+    case PhotoFile::Verdict::Store: break;
     }
-    if (prepared.outcome == Photos::Prepared::Outcome::Converted) {
-        m_lastConverted = true;
-        return std::move(prepared.bytes);
-    }
-    return bytes;
+    return std::move(photo.bytes);
 }
 
 PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
@@ -193,7 +205,7 @@ PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QStrin
         return *refused;
     const QByteArray& bytes = std::get<QByteArray>(photo);
     m_insert.queue({memberCodeForSql(fileName), code, fileName, int32_t(bytes.size()), bytes}, 1);
-    m_photos.insert(Numbers::toInt32(memberCode(fileName)));
+    markPhotoStored(Numbers::toInt32(memberCode(fileName)));
     m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoInserted());
     return Outcome::Inserted;
 }

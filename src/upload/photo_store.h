@@ -2,6 +2,7 @@
 
 #include "common/folder_files.h"
 #include "db/statement.h"
+#include "photos/photo_preparation.h"
 #include "startup/retratix_settings.h"
 
 #include <QList>
@@ -17,6 +18,23 @@ class Connection;
 class Stream;
 }
 class UploadLog;
+
+// What a photo file comes to: the bytes to store (its own, or fitted, turned or converted where the
+// settings ask), or why it is refused. A file too large is refused without being opened; a read that
+// fails raises its failure.
+struct PhotoFile {
+    enum class Verdict { Store, TooLarge, NotValid };
+    Verdict verdict = Verdict::Store;
+    QByteArray bytes;                   // to store
+    FolderFiles::FileSnapshot snapshot;  // the file as it was read
+    Photos::Prepared prepared;          // what fitting, turning or converting made of it
+
+    bool converted() const
+    {
+        return verdict == Verdict::Store && prepared.outcome == Photos::Prepared::Outcome::Converted;
+    }
+};
+PhotoFile readPhotoFile(const QString& path, const QString& fileName, const RetratixSettings& settings);
 
 // The member checks and the photo rows of ABONADOSFOTOS for one installation and one folder.
 // Every failure (database, file) passes to the caller; the store traps nothing. Rows are written
@@ -45,6 +63,8 @@ public:
     // A photo this store inserted since the prefetch exists too (a second file of the same member
     // updates it).
     bool PhotoExists(int32_t memberNumber);
+    // From now on the member has a photo (a file of it was stored, or would be).
+    void markPhotoStored(int32_t memberNumber) { m_photos.insert(memberNumber); }
     // Store the photo of fileName (in the folder) or refuse it for its size, and log the outcome.
     Outcome InsertPhoto(const QString& runUser, const QString& installationCode, const QString& fileName);
     Outcome UpdatePhoto(const QString& runUser, const QString& installationCode, const QString& fileName);

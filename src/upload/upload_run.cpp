@@ -10,6 +10,7 @@
 #include "upload/upload_log.h"
 #include "upload/upload_progress.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -31,27 +32,33 @@ FolderFiles::RemoveOutcome deleteWithoutForcing(const QString& path, const Folde
 
 QString UploadSummary::toText() const
 {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("UploadSummary", text); };
     QString outcome;
     switch (end) {
-    case End::Completed: outcome = QStringLiteral("completed"); break;
-    case End::FolderMissing: outcome = QStringLiteral("folder not found"); break;
-    case End::Failed: outcome = QStringLiteral("failed (error %1)").arg(failure ? failure->number : 0); break;
+    case End::Completed: outcome = tr("terminada"); break;
+    case End::Stopped: outcome = tr("detenida"); break;
+    case End::FolderMissing: outcome = tr("sin carpeta"); break;
+    case End::Failed: outcome = tr("fallida (error %1)").arg(failure ? failure->number : 0); break;
     }
-    return QStringLiteral("run %1 %2: %3 files, %4 inserted, %5 updated, %6 too large, %7 not members, "
-                          "%8 skipped, %9 deleted")
-        .arg(runUser, outcome)
-        .arg(filesVisited)
-        .arg(inserted)
-        .arg(updated)
-        .arg(sizeRefused)
-        .arg(memberMissing)
-        .arg(skipped)
-        .arg(filesDeleted) +
-        (converted ? QStringLiteral(", %1 fitted or converted").arg(converted) : QString()) +
-        (notValid ? QStringLiteral(", %1 no valid image").arg(notValid) : QString()) +
-        (originalsKept ? QStringLiteral(", %1 originals kept").arg(originalsKept) : QString()) +
-        (filesChanged ? QStringLiteral(", %1 left because they changed after they were read").arg(filesChanged)
-                      : QString());
+    QString text = tr("Ejecución %1 %2: %3 archivos, %4 fotos insertadas, %5 actualizadas, %6 de tamaño no "
+                      "permitido, %7 de abonados no existentes, %8 omitidos, %9 borrados")
+                       .arg(runUser, outcome)
+                       .arg(filesVisited)
+                       .arg(inserted)
+                       .arg(updated)
+                       .arg(sizeRefused)
+                       .arg(memberMissing)
+                       .arg(skipped)
+                       .arg(filesDeleted);
+    if (converted)
+        text += tr(", %1 ajustadas o convertidas").arg(converted);
+    if (notValid)
+        text += tr(", %1 no válidas").arg(notValid);
+    if (originalsKept)
+        text += tr(", %1 originales guardados").arg(originalsKept);
+    if (filesChanged)
+        text += tr(", %1 dejados por cambiar tras leerlos").arg(filesChanged);
+    return text;
 }
 
 UploadRun::UploadRun(Settings settings) : m_settings(std::move(settings))
@@ -122,7 +129,7 @@ QList<UploadRun::Candidate> UploadRun::gatherBatch(const QStringList& names, qsi
             continue;
         }
         try {
-            batch.append({name, path, Numbers::toInt32(code)});
+            batch.append({name, path, Numbers::toInt32(code), i});
         } catch (const Failure& failure) {
             stop = failure;  // the photos before it are stored first
             stopFile = path;
@@ -183,9 +190,15 @@ void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, Upl
     connection.beginBatch();
     try {
         for (qsizetype i = 0; i < batch.size(); ++i) {
+            if (m_settings.stopRequested && m_settings.stopRequested()) {
+                m_stopped = true;
+                break;
+            }
             m_currentFile = batch.at(i).path;
             connection.setBatchTag(int(i));
             storeOne(batch.at(i), store, log, installationCode);
+            if (m_settings.onProgress)
+                m_settings.onProgress(int(batch.at(i).index + 1), int(m_total), examined());
         }
     } catch (const Failure& atFile) {
         failure = atFile;  // what the batch wrote before it is kept, as photo by photo
@@ -265,6 +278,8 @@ UploadSummary UploadRun::run()
     m_stored.clear();
     m_currentFile.clear();
     m_folderChecked = false;
+    m_stopped = false;
+    m_total = 0;
     m_originals = m_settings.photos.originalsFor(m_settings.folder);
     m_runOriginals.clear();
     try {
@@ -284,7 +299,10 @@ UploadSummary UploadRun::run()
         // Taken once: the run deletes files while it walks the list.
         QElapsedTimer clock;
         clock.start();
-        const QStringList names = folderNames(folder);
+        QStringList names = folderNames(folder);
+        if (m_settings.acceptName)
+            names.removeIf([this](const QString& name) { return !m_settings.acceptName(name); });
+        m_total = names.size();
         m_summary.timings.listing = clock.nsecsElapsed();
         if (m_settings.progress)
             m_settings.progress->setMaximum(static_cast<int>(names.size()) - 1);
@@ -303,18 +321,24 @@ UploadSummary UploadRun::run()
         qsizetype next = 0;
         std::optional<Failure> stop;
         QString stopFile;
-        while (next < names.size() && !stop) {
+        while (next < names.size() && !stop && !m_stopped) {
             clock.restart();
             const QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
             m_summary.timings.gathering += clock.nsecsElapsed();
             if (!batch.isEmpty())
                 storeBatch(batch, store, log, installationCode);
+            if (m_settings.onProgress && !m_stopped)
+                m_settings.onProgress(int(next), int(m_total), examined());
         }
         if (stop) {
             m_currentFile = stopFile;
             throw *stop;
         }
         m_currentFile.clear();
+        if (m_stopped) {
+            m_summary.end = UploadSummary::End::Stopped;
+            return m_summary;
+        }
 
         if (m_settings.report)
             m_settings.report->open(reportFile(), reportCondition(m_summary.runUser), reportCaption());

@@ -22,7 +22,7 @@ class UploadProgress;
 
 // What one upload run did.
 struct UploadSummary {
-    enum class End { Completed, FolderMissing, Failed };
+    enum class End { Completed, FolderMissing, Failed, Stopped };
     End end = End::Completed;
     QString runUser;
     int filesVisited = 0;
@@ -85,6 +85,13 @@ public:
         int maxRunNumberDraws = 1000;
         // Fitting, turning, other formats, the originals folder ([Retratix] of Polidex.ini).
         RetratixSettings photos;
+        // After each photo and each batch: files done of the folder's total, photos examined so far.
+        std::function<void(int done, int total, int photos)> onProgress;
+        // Asked between photos: true ends the run there, after the photos stored so far are
+        // committed, made durable and deleted (as a completed run, with no report).
+        std::function<bool()> stopRequested;
+        // Only names it accepts are visited (a watched folder's settled files); all when empty.
+        std::function<bool(const QString& name)> acceptName;
     };
 
     explicit UploadRun(Settings settings);
@@ -105,6 +112,7 @@ private:
         QString name;
         QString path;
         int32_t memberNumber = 0;
+        qsizetype index = 0;  // in the folder's names
     };
     struct StoredFile {
         QString path;
@@ -125,6 +133,14 @@ private:
     QList<StoredFile> m_stored;  // the batch's stored files, deleted once their rows are durable
     QString m_currentFile;       // the photo at hand, or the stored file whose deletion failed
     bool m_folderChecked = false;
+    bool m_stopped = false;  // a stop was asked for between photos
+    qsizetype m_total = 0;   // names the run visits
+    // Photos examined so far, whatever their outcome.
+    int examined() const
+    {
+        return m_summary.inserted + m_summary.updated + m_summary.sizeRefused + m_summary.memberMissing +
+               m_summary.notValid;
+    }
     QString m_originals;     // where stored files go instead of being deleted (empty: deleted)
     QString m_runOriginals;  // this run's subfolder of it, made at the first move
 };

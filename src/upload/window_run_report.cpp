@@ -32,12 +32,14 @@ void sizeForAPage(QWidget& window)
 
 }  // namespace
 
-void WindowRunReport::open(const QString& reportFile, const QString& condition, const QString& caption)
+void WindowRunReport::open(const QString& reportFile, const QString& condition, const QString& caption,
+                           const QString& dataSource)
 {
     // Owned by the window system: it deletes itself when the user closes it.
     auto* form = new PruebaForm;
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->PasarParametros(reportFile, condition, QString(), QString(), {});
+    form->setDataSource(dataSource);
     form->setWindowTitle(caption);
     sizeForAPage(*form);
     form->show();

@@ -6,5 +6,6 @@
 // lives until the user closes it.
 class WindowRunReport final : public RunReport {
 public:
-    void open(const QString& reportFile, const QString& condition, const QString& caption) override;
+    void open(const QString& reportFile, const QString& condition, const QString& caption,
+              const QString& dataSource = {}) override;
 };

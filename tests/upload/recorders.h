@@ -10,10 +10,13 @@
 // What a run handed its report.
 class RecordingRunReport final : public RunReport {
 public:
-    void open(const QString& reportFile, const QString& condition, const QString& caption) override
+    void open(const QString& reportFile, const QString& condition, const QString& caption,
+              const QString& dataSource = {}) override
     {
         opened.append({reportFile, condition, caption});
+        dataSources.append(dataSource);
     }
+    QStringList dataSources;
     QList<QStringList> opened;
 };
 
