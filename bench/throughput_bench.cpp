@@ -331,7 +331,7 @@ ProgramRun runProgram(const QString& program, const QString& folder, int expecte
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail(QStringLiteral("the program ended with status %1\n%2\n%3").arg(status).arg(out, err));
     // The work must be the one measured: every photo stored and its file gone.
-    const QRegularExpression counts(QStringLiteral("completed: .* (\\d+) inserted, .* (\\d+) deleted"));
+    const QRegularExpression counts(QStringLiteral("terminada: .* (\\d+) fotos insertadas, .* (\\d+) borrados"));
     const QRegularExpressionMatch match = counts.match(out);
     if (!match.hasMatch() || match.captured(1).toInt() != expectedStored || match.captured(2).toInt() != expectedStored)
         fail(QStringLiteral("the program did not store and delete %1 photos: %2\n%3").arg(expectedStored).arg(out, err));

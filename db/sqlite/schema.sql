@@ -7,6 +7,11 @@
 --    report selects with USUARIO = '123'; both engines compare those with a number column.
 --  * CODIGO is a whole number: written from the text "007" it holds 7, which CODIGO = 7 finds.
 --  * FILESIZE must equal the stored photo's byte count, so a cut or padded photo is refused.
+-- The write-ahead log is set here, where the database has no other user yet: the file keeps it,
+-- and readers never hold an upload back (a database in the older journal mode, when another
+-- program is reading it, cannot be switched by the program and works on in that mode).
+
+PRAGMA journal_mode=WAL;
 
 CREATE TABLE INSTALACIONES (
     CODINSTALACION INTEGER NOT NULL PRIMARY KEY,

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <mutex>
@@ -157,15 +158,20 @@ bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
     // other open waits for it. Not granted for other owners without the capability, nor on file
     // systems without leases: there the checks below stand alone.
     ignoreLeaseBreakSignal();
-    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0 && errno == EAGAIN)
+    bool leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (!leased && errno == EAGAIN)
         return false;
     if (!sameFile(snapshotOf(st), snapshot))
         return false;
-    if (!snapshot.recentlyModified)
-        return true;
-    QByteArray content;
-    return readAll(fd, snapshot.size + 1, content) && content.size() == snapshot.size &&
-           contentHash(content) == snapshot.contentHash;
+    if (snapshot.recentlyModified) {
+        QByteArray content;
+        if (!readAll(fd, snapshot.size + 1, content) || content.size() != snapshot.size ||
+            contentHash(content) != snapshot.contentHash)
+            return false;
+    }
+    // A program that began to open the file since the lease was granted has broken it: it must
+    // find the file, so it stays. This is the last look before the removal.
+    return !leased || ::fcntl(fd, F_GETLEASE) == F_WRLCK;
 }
 
 std::atomic<unsigned> privateNameCounter{0};
@@ -275,6 +281,28 @@ void restore(const QByteArray& privateName, const QString& path)
 }
 
 }  // namespace
+
+QStringList fileNames(const QString& folder)
+{
+    QStringList names;
+    DIR* directory = ::opendir(native(folder).constData());
+    if (!directory)
+        return names;
+    while (const dirent* entry = ::readdir(directory)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isFolder = ::fstatat(::dirfd(directory), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (!isFolder)
+            names.append(QFile::decodeName(name));
+    }
+    ::closedir(directory);
+    return names;
+}
 
 EntryKind entryKind(const QString& path)
 {
@@ -446,6 +474,11 @@ FileSnapshot snapshotOf(const QFileInfo& info)
 }
 
 }  // namespace
+
+QStringList fileNames(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+}
 
 EntryKind entryKind(const QString& path)
 {

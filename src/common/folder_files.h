@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 
@@ -35,6 +36,11 @@ enum class EntryKind {
 
 // What the name is, found without opening it.
 EntryKind entryKind(const QString& path);
+
+// The names of the folder's entries that are not folders, unsorted. Every entry is listed, also one
+// whose name is no valid text (it reads with replacement characters, so that the run counts it; a
+// file under such a name cannot be opened through it).
+QStringList fileNames(const QString& folder);
 
 struct FileBytes {
     QByteArray bytes;

@@ -142,6 +142,8 @@ void Connection::open(const QString& connectionString, const QString& userId, co
 
 void Connection::execute(const QString& sql, int32_t)
 {
+    if (lost())
+        throw lostFailure();
     if (state() != StateOpen)
         throw Failure(LayerError::ObjectClosed, QStringLiteral("Retratix"),
                       QStringLiteral("No se permite la operación si el objeto está cerrado."));
@@ -215,14 +217,24 @@ void Connection::forgetPreparedQueries()
 
 Failure Connection::failureOf(const QSqlError& error)
 {
-    Failure failure = failureFromSqlError(error, d->database.driverName());
+    if (lost())
+        return lostFailure();
+    return failureFromSqlError(error, d->database.driverName());
+}
+
+Failure Connection::lostFailure() const
+{
+    QString description;
     if (d->watchdog && d->watchdog->fired()) {
-        failure.number = ProviderError::ErrorsOccurred;
-        failure.description = QStringLiteral("El servidor de la base de datos no respondió en %1 segundos; se cortó "
-                                             "la conexión.")
-                                  .arg(d->watchdog->limit().count() / 1000.0);
+        description = QStringLiteral("El servidor de la base de datos no respondió en %1 segundos; se cortó la conexión.")
+                          .arg(d->watchdog->limit().count() / 1000.0);
+    } else {
+        description = QStringLiteral("Se perdió la conexión con el servidor de la base de datos.");
+        const QString why = detail::postgresErrorMessage(d->database);
+        if (!why.isEmpty())
+            description += QLatin1Char(' ') + why;
     }
-    return failure;
+    return Failure(ProviderError::ErrorsOccurred, driverName(), description);
 }
 
 bool Connection::lost() const

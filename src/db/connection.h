@@ -87,6 +87,8 @@ public:
     // A driver error as the program's Failure (see failureFromSqlError); a call the command
     // time-out cut off says so instead.
     Failure failureOf(const QSqlError& error);
+    // The failure of a call on a lost connection: the time-out that cut it, or the server's word.
+    Failure lostFailure() const;
     // Whether the connection to the server is lost (cut off, or dropped by the server).
     bool lost() const;
 

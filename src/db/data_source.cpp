@@ -66,10 +66,18 @@ QSqlDatabase openSqlite(const QString& connectionName, const DataSource& source)
         failOpen(database, connectionName, failureFromSqlError(database.lastError(), QStringLiteral("QSQLITE")));
 
     // Durability: in WAL mode with synchronous=NORMAL a returned commit is atomic and consistent,
-    // and reaches the disk at the next checkpoint; Connection::makeCommittedDurable() forces one.
-    // Where WAL is not possible (some network file systems), FULL makes every commit durable.
+    // and reaches the disk when Connection::makeCommittedDurable() syncs the log. Where WAL is not
+    // possible (some network file systems), FULL makes every commit durable.
+    // The mode is asked first: a file already in WAL needs no change, and the change (which needs
+    // the database to itself) is only tried; another program reading a database in the older
+    // journal mode makes it fail, and the connection then works in that mode.
     QString mode;
-    runPragma(database, connectionName, QStringLiteral("PRAGMA journal_mode=WAL"), &mode);
+    runPragma(database, connectionName, QStringLiteral("PRAGMA journal_mode"), &mode);
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        QSqlQuery change(database);
+        if (change.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && change.next())
+            mode = change.value(0).toString();
+    }
     if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
         runPragma(database, connectionName, QStringLiteral("PRAGMA synchronous=NORMAL"));
     else

@@ -124,7 +124,8 @@ int syncSqliteLog(QSqlDatabase& database)
 
 pg_conn* postgresConnection(const QSqlDatabase& database)
 {
-    if (!database.isValid() || !database.driver() || !database.isOpen())
+    // Not isOpen(): Qt's driver counts a lost connection as closed, and it is still libpq's to ask.
+    if (!database.isValid() || !database.driver())
         return nullptr;
     const QVariant handle = database.driver()->handle();
     // Qt registers libpq's PGconn under its struct's name.
@@ -143,6 +144,12 @@ bool postgresConnectionLost(const QSqlDatabase& database)
 {
     pg_conn* connection = postgresConnection(database);
     return connection && PQstatus(connection) == CONNECTION_BAD;
+}
+
+QString postgresErrorMessage(const QSqlDatabase& database)
+{
+    pg_conn* connection = postgresConnection(database);
+    return connection ? QString::fromUtf8(PQerrorMessage(connection)).trimmed() : QString();
 }
 
 void registerSqliteFunctions(QSqlDatabase& database)

@@ -26,6 +26,8 @@ pg_conn* postgresConnection(const QSqlDatabase& database);
 int postgresSocket(const QSqlDatabase& database);
 // Whether libpq counts the PostgreSQL connection as lost.
 bool postgresConnectionLost(const QSqlDatabase& database);
+// libpq's last word on the PostgreSQL connection (why it was lost), or empty.
+QString postgresErrorMessage(const QSqlDatabase& database);
 
 // Registers TO_DATE(text, format) on an open SQLite connection.
 void registerSqliteFunctions(QSqlDatabase& database);

@@ -294,6 +294,8 @@ Recordset::~Recordset() = default;
 void Recordset::open(const QString& sql, Connection& connection, CursorType, LockType lockType, int32_t)
 {
     close();
+    if (connection.lost())
+        throw connection.lostFailure();
     if (connection.state() != Connection::StateOpen)
         throw Failure(LayerError::NoConnection, QStringLiteral("Retratix"),
                       QStringLiteral("La conexión no se puede usar: está cerrada."));

@@ -48,6 +48,8 @@ QVariantList Statement::converted(const QVariantList& values) const
 
 void Statement::execute(const QVariantList& values)
 {
+    if (m_connection.lost())
+        throw m_connection.lostFailure();
     if (m_connection.state() != Connection::StateOpen)
         throw Failure(LayerError::NoConnection, QStringLiteral("Retratix"),
                       QStringLiteral("La conexión no se puede usar: está cerrada."));

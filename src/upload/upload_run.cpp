@@ -75,12 +75,7 @@ QString UploadRun::reportCondition(const QString& runUser)
 
 QStringList UploadRun::folderNames(const QString& folder)
 {
-    QStringList names;
-    QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System);
-    while (entries.hasNext()) {
-        entries.next();
-        names.append(entries.fileName());
-    }
+    QStringList names = FolderFiles::fileNames(folder);
     std::sort(names.begin(), names.end());
     names.squeeze();
     return names;

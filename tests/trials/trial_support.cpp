@@ -410,7 +410,7 @@ Run::Result Run::finish(qint64 boundMs)
 
 int Run::Result::failureNumber() const
 {
-    static const QRegularExpression failed(QStringLiteral("failed \\(error (-?\\d+)\\)"));
+    static const QRegularExpression failed(QStringLiteral("fallida \\(error (-?\\d+)\\)"));
     const QRegularExpressionMatch match = failed.match(out);
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }

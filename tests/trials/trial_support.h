@@ -156,8 +156,8 @@ public:
         QString out;
         QString err;
         qint64 ms = 0;
-        bool completed() const { return !hung && !killed && exitCode == 0 && out.contains(QStringLiteral(" completed: ")); }
-        int failureNumber() const;   // "failed (error N)", else 0
+        bool completed() const { return !hung && !killed && exitCode == 0 && out.contains(QStringLiteral(" terminada: ")); }
+        int failureNumber() const;   // "fallida (error N)", else 0
         QString failedFile() const;  // named on standard error, else empty
         QString summary() const;     // for notes
     };

@@ -17,6 +17,7 @@
 
 #include <deque>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,7 @@ private slots:
     void filesChangedAfterTheirReadStay_data();
     void filesChangedAfterTheirReadStay();
     void filesGoOnlyOnceTheirRowsAreDurable();
+    void fileLeftByAKilledRunIsAPhotoAgain();
     void secondFileOfAMemberInOneBatchUpdates();
     void photosChangedKeepTheirOriginals_data();
     void photosChangedKeepTheirOriginals();
@@ -662,6 +664,26 @@ void TestUploadRun::photosChangedKeepTheirOriginals()
         QVERIFY(stored != bytes && stored.startsWith("\xFF\xD8") && !QImage::fromData(stored).isNull());
     // Subfolders are never scanned: the next run finds nothing to do.
     QCOMPARE(upload().summary.filesVisited, 0);
+}
+
+// A run killed while it removed a stored file leaves it under a private name; the next run puts it
+// back under its own and stores it again, so that no photo hides in the folder for ever.
+void TestUploadRun::fileLeftByAKilledRunIsAPhotoAgain()
+{
+    pid_t gone = 4'000'000;
+    while (::kill(gone, 0) == 0 || errno != ESRCH)
+        --gone;
+    const QString leftover = QStringLiteral(".retratix-%1-0-123.jpg").arg(gone);
+    writeFile(leftover, QByteArrayLiteral("last bytes"));
+    writeFile(QStringLiteral(".retratix-%1-1-7.jpg").arg(::getpid()), QByteArrayLiteral("a live run's"));
+    const Outcome outcome = upload();
+    QVERIFY(outcome.failures.isEmpty());
+    QVERIFY(!inFolder(leftover));
+    QVERIFY(!inFolder(QStringLiteral("123.jpg")));
+    QCOMPARE(m_database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 123")).toByteArray(),
+             QByteArrayLiteral("last bytes"));
+    // One of a process that still runs is its own business.
+    QVERIFY(inFolder(QStringLiteral(".retratix-%1-1-7.jpg").arg(::getpid())));
 }
 
 void TestUploadRun::installationCodeMustBeAWholeNumber_data()
