@@ -1,0 +1,117 @@
+// A watched drop folder: photos are uploaded once they settle, a growing file only when it stops
+// growing, and a photo left after its run is not examined again until it changes.
+#include "recorders.h"
+#include "test_database.h"
+#include "upload/terminal_progress.h"
+#include "upload/watch_folder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+class TestWatchFolder final : public QObject {
+    Q_OBJECT
+private slots:
+    void photosGoOnceTheySettle();
+    void progressLine_data();
+    void progressLine();
+};
+
+void TestWatchFolder::photosGoOnceTheySettle()
+{
+    QString whyNot;
+    const std::unique_ptr<TestDatabase> database = TestDatabase::create(TestDatabase::Engine::Sqlite, &whyNot);
+    QVERIFY2(database, qPrintable(whyNot));
+    for (int code : {7, 123})
+        database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, %1)").arg(code));
+    QTemporaryDir folder;
+    const auto write = [&](const QString& name, const QByteArray& bytes, QIODevice::OpenMode mode) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(mode));
+        file.write(bytes);
+    };
+
+    WatchFolder::Settings settings;
+    settings.folder = folder.path();
+    settings.settleMs = 400;
+    settings.rescanMs = 100;
+    settings.run.connection = &database->connection();
+    settings.run.installationText = [] { return QStringLiteral("1"); };
+    int runNumber = 100;
+    settings.run.drawRunNumber = [&runNumber] { return ++runNumber; };
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    WatchFolder watch(std::move(settings), out, err, false);
+
+    // A copy in progress: 7.jpg grows every 150 ms, for a second and a half.
+    QByteArray grown;
+    int pieces = 0;
+    QTimer grow;
+    QObject::connect(&grow, &QTimer::timeout, [&] {
+        const QByteArray piece = QByteArray::number(pieces) + QByteArray(1000, char('a' + pieces));
+        write(QStringLiteral("7.jpg"), piece, QIODevice::Append);
+        grown += piece;
+        if (++pieces == 10)
+            grow.stop();
+    });
+    QTimer::singleShot(0, [&] {
+        write(QStringLiteral("123.jpg"), "first", QIODevice::WriteOnly);
+        write(QStringLiteral("555.jpg"), "no member", QIODevice::WriteOnly);
+        grow.start(150);
+    });
+    QElapsedTimer waited;
+    waited.start();
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        const bool uploaded = !QFile::exists(folder.filePath(QStringLiteral("7.jpg"))) &&
+                              !QFile::exists(folder.filePath(QStringLiteral("123.jpg")));
+        // Some time beyond the last upload shows that nothing is examined again.
+        static qint64 uploadedAt = -1;
+        if (uploaded && uploadedAt < 0)
+            uploadedAt = waited.elapsed();
+        if ((uploadedAt >= 0 && waited.elapsed() - uploadedAt > 1500) || waited.elapsed() > 20000)
+            watch.stop();
+    });
+    done.start(100);
+    QCOMPARE(watch.exec(), 0);
+
+    QCOMPARE(database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 7")).toByteArray(), grown);
+    QCOMPARE(database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 123")).toByteArray(),
+             QByteArrayLiteral("first"));
+    QVERIFY(QFile::exists(folder.filePath(QStringLiteral("555.jpg"))));
+    // The file left was examined once; 7.jpg never while it grew.
+    QCOMPARE(database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '555.jpg'")), 1);
+    QCOMPARE(database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '7.jpg'")), 1);
+    QVERIFY(watch.runs().size() >= 2);
+    QVERIFY2(output.contains(QStringLiteral("terminada")), qPrintable(output));
+}
+
+void TestWatchFolder::progressLine_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("photos");
+    QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("at the start") << 0 << 500 << 0 << 100 << "0 de 500 archivos";
+    QTest::newRow("under way") << 100 << 500 << 80 << 4000 << "100 de 500 archivos, 20.0 fotos/s, quedan 0:16";
+    QTest::newRow("minutes left") << 10 << 1000 << 10 << 10000 << "10 de 1000 archivos, 1.0 fotos/s, quedan 16:30";
+    QTest::newRow("done") << 500 << 500 << 400 << 8000 << "500 de 500 archivos, 50.0 fotos/s";
+}
+
+void TestWatchFolder::progressLine()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(int, photos);
+    QFETCH(int, elapsedMs);
+    QFETCH(QString, line);
+    QCOMPARE(TerminalProgress::line(done, total, photos, elapsedMs), line);
+}
+
+QTEST_MAIN(TestWatchFolder)
+#include "tst_watch_folder.moc"
