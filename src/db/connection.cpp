@@ -11,10 +11,14 @@
 #include <QHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QUrl>
 
+#include <fcntl.h>
 #include <list>
+#include <unistd.h>
 #include <sqlite3.h>
 
 namespace db {
@@ -49,6 +53,7 @@ struct Connection::Private {
     // PostgreSQL's statements of the program's hot path, through libpq on Qt's connection.
     std::unique_ptr<detail::PostgresSession> postgres;
     bool batchOpen = false;
+    int runLocks = -1;  // SQLite: the file whose bytes stand for run numbers
     QHash<QString, QSqlRecord> tableColumns;
 
     struct Prepared {
@@ -69,6 +74,9 @@ struct Connection::Private {
 
     void close()
     {
+        if (runLocks >= 0)
+            ::close(runLocks);
+        runLocks = -1;
         postgres.reset();
         batchOpen = false;
         watchdog.reset();
@@ -304,6 +312,61 @@ void Connection::rollbackBatch()
 }
 
 bool Connection::inBatch() const { return d->batchOpen; }
+
+namespace {
+
+// The advisory locks' first key: the program's own space ("RTXN"), the run number the second.
+constexpr int RunNumberLockSpace = 0x5254584e;
+
+}  // namespace
+
+bool Connection::reserveRunNumber(int32_t number)
+{
+    if (state() != StateOpen)
+        return false;
+    if (database().driver()->dbmsType() == QSqlDriver::PostgreSQL) {
+        QSqlQuery query(database());
+        const ServerCall call(*this);
+        if (!query.exec(QStringLiteral("SELECT pg_try_advisory_lock(%1, %2)").arg(RunNumberLockSpace).arg(number)) ||
+            !query.next())
+            throw failureOf(detail::queryError(query, d->database));
+        return query.value(0).toBool();
+    }
+    if (driverName() == QLatin1String("QSQLITE")) {
+        if (d->runLocks < 0) {
+            // Beside the database, as its own -wal and -shm files are.
+            const QString file = QUrl(d->database.databaseName().section(QLatin1Char('?'), 0, 0)).toLocalFile() +
+                                 QStringLiteral("-retratix");
+            d->runLocks = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (d->runLocks < 0)
+                return true;  // a folder the program cannot write in: nothing to lock with
+        }
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = number;
+        lock.l_len = 1;
+        return ::fcntl(d->runLocks, F_OFD_SETLK, &lock) == 0;
+    }
+    return true;
+}
+
+void Connection::releaseRunNumber(int32_t number)
+{
+    if (state() != StateOpen)
+        return;
+    if (database().driver()->dbmsType() == QSqlDriver::PostgreSQL) {
+        const ServerCall call(*this);
+        QSqlQuery(database()).exec(QStringLiteral("SELECT pg_advisory_unlock(%1, %2)").arg(RunNumberLockSpace).arg(number));
+    } else if (d->runLocks >= 0) {
+        struct flock lock {};
+        lock.l_type = F_UNLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = number;
+        lock.l_len = 1;
+        ::fcntl(d->runLocks, F_OFD_SETLK, &lock);
+    }
+}
 
 detail::PostgresSession* Connection::postgresSession() { return d->postgres.get(); }
 

@@ -107,6 +107,13 @@ public:
     void setBatchTag(int tag);
     int failedBatchTag() const;
 
+    // Reserves a run number for this connection among all connections to the same database, so that
+    // two runs that draw one number at the same moment cannot both take it: an advisory lock on
+    // PostgreSQL (also through ODBC), a lock on one byte of a file beside a SQLite database. False when
+    // another connection holds it. Other engines have no such lock: true, nothing reserved.
+    bool reserveRunNumber(int32_t number);
+    void releaseRunNumber(int32_t number);
+
     // The names and types of a table's columns, read once per table (by a query that reads no row).
     QSqlRecord tableColumns(const QString& table);
 

@@ -88,11 +88,23 @@ QString UploadRun::freshRunUser(int32_t firstDraw)
     db::Statement taken(*m_settings.connection,
                         QStringLiteral("SELECT USUARIO FROM LOG_ABONADOSFOTOS WHERE USUARIO = ?"));
     taken.convertForColumns(QStringLiteral("LOG_ABONADOSFOTOS"), {QStringLiteral("USUARIO")});
+    // Another run at work that drew the same number holds it: drawn again too, so that two runs
+    // never share a number, even when they draw it at the same moment.
+    db::Connection& connection = *m_settings.connection;
     int32_t number = firstDraw;
-    for (int draw = 1; draw < m_settings.maxRunNumberDraws; ++draw) {
-        taken.execute({QString::number(number)});
-        if (taken.rows().isEmpty())
+    for (int draw = 1;; ++draw) {
+        const bool reserved = connection.reserveRunNumber(number);
+        if (reserved) {
+            taken.execute({QString::number(number)});
+            // Only a log holding nearly every number exhausts the draws: the run keeps the last one.
+            if (taken.rows().isEmpty() || draw >= m_settings.maxRunNumberDraws) {
+                m_reservedNumber = number;
+                break;
+            }
+            connection.releaseRunNumber(number);
+        } else if (draw >= m_settings.maxRunNumberDraws) {
             break;
+        }
         number = m_settings.drawRunNumber();
     }
     return QString::number(number);
@@ -219,6 +231,13 @@ void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, Upl
     }
 }
 
+void UploadRun::releaseRunNumber()
+{
+    if (m_reservedNumber >= 0)
+        m_settings.connection->releaseRunNumber(m_reservedNumber);
+    m_reservedNumber = -1;
+}
+
 void UploadRun::deleteStoredFiles()
 {
     if (m_stored.isEmpty())
@@ -275,6 +294,7 @@ UploadSummary UploadRun::run()
     m_folderChecked = false;
     m_stopped = false;
     m_total = 0;
+    m_reservedNumber = -1;
     m_originals = m_settings.photos.originalsFor(m_settings.folder);
     m_runOriginals.clear();
     try {
@@ -331,15 +351,18 @@ UploadSummary UploadRun::run()
         }
         m_currentFile.clear();
         if (m_stopped) {
+            releaseRunNumber();
             m_summary.end = UploadSummary::End::Stopped;
             return m_summary;
         }
 
+        releaseRunNumber();
         if (m_settings.report)
             m_settings.report->open(reportFile(), reportCondition(m_summary.runUser), reportCaption());
     } catch (const Failure& failure) {
         m_summary.failedFile = m_currentFile;
         m_settings.connection->rollbackBatch();
+        releaseRunNumber();
         m_summary.end = UploadSummary::End::Failed;
         m_summary.failure = failure;
         m_settings.reportError(failure);

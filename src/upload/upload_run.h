@@ -127,6 +127,8 @@ private:
                     const QString& installationCode);
     void storeOne(const Candidate& candidate, PhotoStore& store, UploadLog& log, const QString& installationCode);
     void deleteStoredFiles();
+    // Gives up the run number this run reserved (its rows, once written, keep it taken).
+    void releaseRunNumber();
 
     Settings m_settings;
     UploadSummary m_summary;
@@ -135,6 +137,7 @@ private:
     bool m_folderChecked = false;
     bool m_stopped = false;  // a stop was asked for between photos
     qsizetype m_total = 0;   // names the run visits
+    int32_t m_reservedNumber = -1;
     // Photos examined so far, whatever their outcome.
     int examined() const
     {

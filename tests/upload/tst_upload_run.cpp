@@ -722,10 +722,13 @@ void TestUploadRun::runNumberTakenByEarlierRows_data()
     QTest::addColumn<int>("maxDraws");
     QTest::addColumn<QString>("runUser");
     QTest::addColumn<int>("earlierRowsLeft");
-    QTest::newRow("free at once") << QList<int>{5} << 1000 << "5" << 2;
-    QTest::newRow("drawn again past taken numbers") << QList<int>{42, 42, 43, 77} << 1000 << "77" << 2;
+    QTest::addColumn<int>("heldByAnotherRun");  // drawn by a run at work on another connection
+    QTest::newRow("free at once") << QList<int>{5} << 1000 << "5" << 2 << 0;
+    QTest::newRow("drawn again past taken numbers") << QList<int>{42, 42, 43, 77} << 1000 << "77" << 2 << 0;
     // Only a log holding nearly every number gets here: the run clears its own number as before.
-    QTest::newRow("draws exhausted") << QList<int>{42, 42, 42} << 3 << "42" << 1;
+    QTest::newRow("draws exhausted") << QList<int>{42, 42, 42} << 3 << "42" << 1 << 0;
+    // Two runs that draw one number at the same moment: the second draws again.
+    QTest::newRow("held by a run at work") << QList<int>{44, 45} << 1000 << "45" << 2 << 44;
 }
 
 void TestUploadRun::runNumberTakenByEarlierRows()
@@ -734,6 +737,10 @@ void TestUploadRun::runNumberTakenByEarlierRows()
     QFETCH(int, maxDraws);
     QFETCH(QString, runUser);
     QFETCH(int, earlierRowsLeft);
+    QFETCH(int, heldByAnotherRun);
+    const std::unique_ptr<db::Connection> otherDesk = m_database->openConnection();
+    if (heldByAnotherRun)
+        QVERIFY(otherDesk->reserveRunNumber(heldByAnotherRun));
     for (const char* number : {"42", "43"})
         m_database->execute(QStringLiteral("INSERT INTO LOG_ABONADOSFOTOS (USUARIO, NOMBRE_FOTO, SUBIO, MOTIVO) "
                                            "VALUES ('%1', 'old.jpg', 'S', 'Foto Insertada')")
@@ -750,6 +757,8 @@ void TestUploadRun::runNumberTakenByEarlierRows()
     QCOMPARE(logOf(runUser).size(), 1);
     QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = 'old.jpg'")),
              earlierRowsLeft);
+    // The run gives its number up when it ends: another desk may hold it then.
+    QVERIFY(otherDesk->reserveRunNumber(runUser.toInt()));
 }
 
 void TestUploadRun::missingFolderEndsSilently()
