@@ -146,6 +146,8 @@ ReportDocument::ReportDocument(const ReportDefinition& definition, QStringList f
     };
     for (auto it = m_formulas.cbegin(); it != m_formulas.cend(); ++it)
         visit(it.key());
+    for (const RowHighlight& highlight : m_def.detail.highlights)
+        m_highlights.append(SelectionFormula::parse(highlight.when));
     m_counts.resize(m_def.reportFooter.size());
     for (int i = 0; i < m_def.reportFooter.size(); ++i)
         m_counts[i].order = m_def.reportFooter.at(i).count.values;
@@ -223,6 +225,16 @@ const ReportBand& ReportDocument::bandOf(const PlacedBand& band) const
     Q_UNREACHABLE();
 }
 
+const RowHighlight* ReportDocument::highlightOf(const PlacedBand& band) const
+{
+    if (band.kind != BandKind::Detail)
+        return nullptr;
+    for (int i = 0; i < m_highlights.size(); ++i)
+        if (m_highlights.at(i).matches(RowContext(*this, band.row)))
+            return &m_def.detail.highlights.at(i);
+    return nullptr;
+}
+
 QString ReportDocument::elementText(const ReportElement& e, const PlacedBand& band, int page) const
 {
     switch (e.kind) {
@@ -267,8 +279,12 @@ void ReportDocument::paintPage(int page, QPainter& painter) const
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const PlacedBand& placed : m_paginator.pages().at(page).bands) {
         const ReportBand& band = bandOf(placed);
-        if (placed.kind == BandKind::Detail && band.alternateFill.isValid() && placed.row % 2 == 1)
-            painter.fillRect(toDevice(QRectF(left, placed.top, width, placed.height)), band.alternateFill);
+        const RowHighlight* highlight = highlightOf(placed);
+        const QRectF bandRect = toDevice(QRectF(left, placed.top, width, placed.height));
+        if (highlight && highlight->fill.isValid())
+            painter.fillRect(bandRect, highlight->fill);
+        else if (placed.kind == BandKind::Detail && band.alternateFill.isValid() && placed.row % 2 == 1)
+            painter.fillRect(bandRect, band.alternateFill);
         for (const ReportElement& e : band.elements) {
             const QRectF mm = e.rect.translated(left, placed.top);
             if (e.kind == ElementKind::Line) {
@@ -289,10 +305,10 @@ void ReportDocument::paintPage(int page, QPainter& painter) const
                 continue;
             QFont font(e.fontFamily);
             font.setPointSizeF(e.fontSize);
-            font.setBold(e.bold);
+            font.setBold(e.bold || (highlight && highlight->bold));
             font.setItalic(e.italic);
             painter.setFont(font);
-            painter.setPen(e.color);
+            painter.setPen(highlight && highlight->color.isValid() ? highlight->color : e.color);
             const QRectF target = toDevice(mm);
             // Texts longer than their box are cut with an ellipsis rather than overlapping the next column.
             const QString shown = QFontMetricsF(painter.font(), painter.device())

@@ -95,12 +95,14 @@ private:
         QHash<QString, int> counts;
     };
     QString elementText(const ReportElement& element, const PlacedBand& band, int page) const;
+    const RowHighlight* highlightOf(const PlacedBand& band) const;
     const ReportBand& bandOf(const PlacedBand& band) const;
 
     const ReportDefinition& m_def;
     QStringList m_fields;
     QHash<QString, int> m_fieldIndex;  // lower-case {table.field} -> index
     QHash<QString, Formula> m_formulas;
+    QList<SelectionFormula> m_highlights;  // the detail band's conditions, in order
     QDateTime m_printDate;
     QList<QVariantList> m_rows;
     QList<Count> m_counts;  // per footer item

@@ -114,6 +114,23 @@ void TestReportEngine::missingOrBrokenFileIsReportFileNotFound_data()
         << QByteArray("<report><detail height='5'><field ref='{T.X}'/></detail></report>");
     QTest::newRow("bad number") << QByteArray("<report><detail height='five'/></report>");
     QTest::newRow("letter paper") << QByteArray("<report><page size='Letter'/><detail height='5'/></report>");
+    const QByteArray table("<database><table name='T'><field name='A'/></table></database>");
+    QTest::newRow("unknown element in sort") << QByteArray("<report>" + table + "<sort><order/></sort><detail height='5'/></report>");
+    QTest::newRow("sort field not declared")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.X}'/></sort><detail height='5'/></report>");
+    QTest::newRow("sort direction unknown")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.A}' direction='up'/></sort><detail height='5'/></report>");
+    QTest::newRow("element inside a sort field")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.A}'><x/></sortField></sort><detail height='5'/></report>");
+    QTest::newRow("highlight outside the detail")
+        << QByteArray("<report>" + table + "<pageHeader height='5'><highlight when=\"{T.A} = 'x'\"/></pageHeader>"
+                      "<detail height='5'/></report>");
+    QTest::newRow("highlight without a condition")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight fill='red'/></detail></report>");
+    QTest::newRow("highlight condition with OR")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight when=\"{T.A} = 'x' OR {T.A} = 'y'\"/></detail></report>");
+    QTest::newRow("highlight on a field not declared")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight when=\"{T.X} = 'x'\"/></detail></report>");
 }
 
 void TestReportEngine::missingOrBrokenFileIsReportFileNotFound()
