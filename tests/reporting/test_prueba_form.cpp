@@ -491,8 +491,10 @@ void TestPruebaForm::reportListsOnlyItsRunsRows_data()
     QTest::addColumn<QString>("sort1");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("report's own order") << QString() << QStringList{s("1.jpg"), s("3.jpg")};
-    QTest::newRow("descending sort key") << s("-{log_abonadosfotos.nombre_foto}") << QStringList{s("3.jpg"), s("1.jpg")};
+    QTest::newRow("report's own order: not stored first, natural names")
+        << QString() << s("3.jpg 12.jpg 2.jpg 007.jpg 7.jpg 10.jpg").split(u' ');
+    QTest::newRow("descending sort key")
+        << s("-{log_abonadosfotos.nombre_foto}") << s("7.jpg 3.jpg 2.jpg 12.jpg 10.jpg 007.jpg").split(u' ');
 }
 
 void TestPruebaForm::reportListsOnlyItsRunsRows()
@@ -502,9 +504,13 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
     QVERIFY(m_dir.isValid());
     const QString databasePath = m_dir.filePath(s("retratix.db"));
     const QString error = reportingtest::createLogDatabase(
-        databasePath, {{s("111"), s("1.jpg"), s("S"), s("Foto Insertada")},
-                       {s("222"), s("2.jpg"), s("S"), s("Foto Insertada")},
+        databasePath, {{s("111"), s("10.jpg"), s("S"), s("Foto Insertada")},
+                       {s("222"), s("1.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("2.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("007.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("7.jpg"), s("S"), s("Foto Actualizada")},
                        {s("111"), s("3.jpg"), s("N"), s("Abonado no existente")},
+                       {s("111"), s("12.jpg"), s("N"), s("Tamaño no permitido")},
                        {s("1111"), s("4.jpg"), s("S"), s("Foto Actualizada")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
     ModGlob::ReportFolder = reportingtest::shippedReportFolder();
