@@ -2,8 +2,10 @@
 
 #include "db/data_source.h"
 #include "reporting/natural_order.h"
+#include "reporting/query_conditions.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -68,6 +70,44 @@ struct SortRule {
     bool descending = false;
     bool natural = false;
 };
+
+// The values the query's WHERE part and the record selection formula hold every row to, by
+// {TABLE.FIELD} of the report's fields. A field held to two different values (no row can meet
+// both) has none.
+QHash<QString, QVariant> fixedValues(const QString& sql, const SelectionFormula& selection, const QStringList& fields)
+{
+    QList<std::pair<QString, QVariant>> found = selection.equalities();
+    for (const FixedColumn& column : fixedColumns(sql)) {
+        if (!column.table.isEmpty()) {
+            found.append({QStringLiteral("{%1.%2}").arg(column.table, column.column), column.value});
+            continue;
+        }
+        // A bare column name stands for the report's one field of that name.
+        const QString suffix = QStringLiteral(".%1}").arg(column.column);
+        QStringList matching;
+        for (const QString& field : fields)
+            if (field.endsWith(suffix, Qt::CaseInsensitive))
+                matching.append(field);
+        if (matching.size() == 1)
+            found.append({matching.first(), column.value});
+    }
+    QHash<QString, QVariant> values;
+    QSet<QString> contradicted;
+    for (const auto& [reference, value] : std::as_const(found)) {
+        const QString key = reference.toLower();
+        const bool known = std::any_of(fields.cbegin(), fields.cend(),
+                                       [&](const QString& field) { return field.toLower() == key; });
+        if (!known || contradicted.contains(key))
+            continue;
+        if (values.contains(key) && displayText(values.value(key)) != displayText(value)) {
+            values.remove(key);
+            contradicted.insert(key);
+            continue;
+        }
+        values.insert(key, value);
+    }
+    return values;
+}
 
 }  // namespace
 
@@ -242,6 +282,7 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
             formulas.append({formula->name(), formula->text()});
         run.document = std::make_unique<ReportDocument>(m_def, run.fields, formulas, QDateTime::currentDateTime());
         run.selection = SelectionFormula::parse(m_selection);
+        run.document->setFixedValues(fixedValues(m_sql, run.selection, run.fields));
         // The program's sort fields decide first; the report's own order breaks their ties.
         for (const auto& [name, direction] : std::as_const(m_sortFields))
             run.sort.append({run.fieldIndex.value(name.toLower()), direction == SortDirection::Descending, false});

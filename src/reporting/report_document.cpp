@@ -180,6 +180,13 @@ void ReportDocument::finish()
     m_paginator.finish(lines);
 }
 
+void ReportDocument::setFixedValues(const QHash<QString, QVariant>& values)
+{
+    m_fixed.clear();
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        m_fixed.insert(it.key().toLower(), it.value());
+}
+
 int ReportDocument::completedPageCount() const
 {
     return isFinished() ? pageCount() : std::max(0, pageCount() - 1);
@@ -187,7 +194,9 @@ int ReportDocument::completedPageCount() const
 
 QVariant ReportDocument::value(int row, const QString& field) const
 {
-    if (row < 0 || row >= m_rows.size())
+    if (row < 0)
+        return m_fixed.value(field.toLower());
+    if (row >= m_rows.size())
         return {};
     const int index = m_fieldIndex.value(field.toLower(), -1);
     const QVariantList& values = m_rows.at(row);

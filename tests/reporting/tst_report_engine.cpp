@@ -54,6 +54,8 @@ private slots:
     void badLogOnOrQueryFailsWithTheDatabaseError();
     void connectionIsRemovedAfterTheRun();
     void firstPagesAreReadyBeforeTheRunEnds();
+    void runNumberShowsWithoutRows_data();
+    void runNumberShowsWithoutRows();
     void pdfExportHoldsTheRows();
 
 private:
@@ -472,6 +474,53 @@ void TestReportEngine::firstPagesAreReadyBeforeTheRunEnds()
     QCOMPARE(report->printingStatusProgress(), int(PrintingCompleted));
     QCOMPARE(run.document()->rowCount(), 5000);
     QVERIFY(run.document()->pageText(0).contains(QStringLiteral("Página 1 de %1").arg(run.document()->pageCount())));
+}
+
+void TestReportEngine::runNumberShowsWithoutRows_data()
+{
+    QTest::addColumn<QString>("sql");        // empty: the report's own
+    QTest::addColumn<QString>("selection");  // record selection formula
+    QTest::addColumn<QString>("caption");    // the header's run line; empty: none
+    QTest::addColumn<int>("rows");
+
+    const QString query = QStringLiteral("SELECT USUARIO, NOMBRE_FOTO FROM LOG_ABONADOSFOTOS WHERE ");
+    const QString ejecucion = QStringLiteral("Ejecución nº %1");
+    QTest::newRow("the report window's condition, a run without rows")
+        << narrowedSql(QStringLiteral("999")) << QString() << ejecucion.arg(999) << 0;
+    QTest::newRow("rows: the first row's value") << narrowedSql(QStringLiteral("123")) << QString() << ejecucion.arg(123) << 4;
+    QTest::newRow("selection formula with a number")
+        << QString() << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = 999") << ejecucion.arg(999) << 0;
+    QTest::newRow("bare column in the query") << query + QStringLiteral("'999' = USUARIO") << QString() << ejecucion.arg(999) << 0;
+    QTest::newRow("query and selection agree")
+        << narrowedSql(QStringLiteral("999")) << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = 999") << ejecucion.arg(999) << 0;
+    QTest::newRow("query and selection differ: none")
+        << narrowedSql(QStringLiteral("998")) << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = '999'") << QString() << 0;
+    QTest::newRow("either of two values: none")
+        << query + QStringLiteral("USUARIO = '998' OR USUARIO = '999'") << QString() << QString() << 0;
+    QTest::newRow("no condition: none") << query + QStringLiteral("USUARIO > '999'") << QString() << QString() << 0;
+}
+
+void TestReportEngine::runNumberShowsWithoutRows()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, selection);
+    QFETCH(QString, caption);
+    QFETCH(int, rows);
+    auto report = open();
+    logOn(*report);
+    if (!sql.isEmpty())
+        report->setSqlQueryString(sql);
+    report->setRecordSelectionFormula(selection);
+    engine(*report).runToEnd();
+    const ReportDocument& doc = *engine(*report).document();
+    QCOMPARE(doc.rowCount(), rows);
+    const QStringList lines = doc.pageText(0).split(u'\n');
+    QStringList captions;
+    for (const QString& line : lines)
+        if (line.startsWith(QStringLiteral("Ejecución")))
+            captions.append(line);
+    QCOMPARE(captions, caption.isEmpty() ? QStringList() : QStringList{caption});
+    QCOMPARE(lines.contains(QStringLiteral("No hay fotos registradas en esta ejecución.")), rows == 0);
 }
 
 void TestReportEngine::pdfExportHoldsTheRows()

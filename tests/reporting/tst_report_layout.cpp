@@ -1,6 +1,7 @@
 // Report definitions, formulas and pagination, without a database.
 #include "reporting/formula.h"
 #include "reporting/natural_order.h"
+#include "reporting/query_conditions.h"
 #include "reporting/report_definition.h"
 #include "reporting/report_document.h"
 #include "reporting/report_engine.h"
@@ -80,6 +81,8 @@ private slots:
     void formulaOfUnknownOrCircularReferenceFails();
     void naturalOrderReadsNumbersByValue_data();
     void naturalOrderReadsNumbersByValue();
+    void queryFixesColumnsOnlyThroughTopLevelEqualities_data();
+    void queryFixesColumnsOnlyThroughTopLevelEqualities();
 
     void rowsFillPagesAboveThePageFooter_data();
     void rowsFillPagesAboveThePageFooter();
@@ -197,6 +200,64 @@ void TestReportLayout::naturalOrderReadsNumbersByValue()
     QCOMPARE(natural.compare(second, first), -order);
 }
 
+void TestReportLayout::queryFixesColumnsOnlyThroughTopLevelEqualities_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("fixed");  // TABLE.COLUMN=value, texts in quotes
+
+    const QString select = QStringLiteral("SELECT T.A, T.B FROM T T ");
+    QTest::newRow("the report window's condition")
+        << select + QStringLiteral("WHERE (T.USUARIO= '123' )ORDER BY T.A") << QStringList{QStringLiteral("T.USUARIO='123'")};
+    QTest::newRow("quoted names, a number")
+        << QStringLiteral("SELECT \"T\".\"A\" FROM \"T\" \"T\" WHERE \"T\".\"N\" = 42") << QStringList{QStringLiteral("T.N=42")};
+    QTest::newRow("bare column, literal first, sign") << select + QStringLiteral("WHERE -5 = N")
+                                                       << QStringList{QStringLiteral(".N=-5")};
+    QTest::newRow("doubled quote and keywords inside a text")
+        << select + QStringLiteral("WHERE T.A = 'O''Brien OR x'") << QStringList{QStringLiteral("T.A='O'Brien OR x'")};
+    QTest::newRow("ANDs, also in parentheses")
+        << select + QStringLiteral("WHERE (T.A = 'x' AND (T.B = 1)) and T.C > 2 AND T.D = 'y'")
+        << QStringList{QStringLiteral("T.A='x'"), QStringLiteral("T.B=1"), QStringLiteral("T.D='y'")};
+    QTest::newRow("OR: none") << select + QStringLiteral("WHERE T.A = 'x' OR T.B = 1") << QStringList{};
+    QTest::newRow("AND then OR: none") << select + QStringLiteral("WHERE T.A = 'x' AND T.B = 1 OR T.C = 2") << QStringList{};
+    QTest::newRow("OR in parentheses: the rest")
+        << select + QStringLiteral("WHERE T.A = 'x' AND (T.B = 1 OR T.C = 2)") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("NOT: the rest") << select + QStringLiteral("WHERE NOT T.A = 'x' AND T.B = 1")
+                                   << QStringList{QStringLiteral("T.B=1")};
+    QTest::newRow("NOT around ANDs: none") << select + QStringLiteral("WHERE NOT (T.A = 'x' AND T.B = 1)") << QStringList{};
+    QTest::newRow("the AND of BETWEEN joins nothing")
+        << select + QStringLiteral("WHERE T.N BETWEEN 1 AND 2 AND T.A = 'x'") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("CASE with AND inside: none")
+        << select + QStringLiteral("WHERE CASE WHEN T.A = 'x' AND T.B = 1 THEN 1 END = 1") << QStringList{};
+    QTest::newRow("subquery's WHERE is not the query's")
+        << select + QStringLiteral("WHERE T.ID IN (SELECT ID FROM U WHERE U.K = 1) AND T.A = 'x'")
+        << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("HAVING is not WHERE")
+        << select + QStringLiteral("WHERE T.A = 'x' GROUP BY T.A HAVING COUNT(*) = 1") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("no WHERE") << QStringLiteral("SELECT * FROM (SELECT * FROM T WHERE T.A = 'x') S") << QStringList{};
+    QTest::newRow("UNION: none") << select + QStringLiteral("WHERE T.A = 'x' UNION SELECT A, B FROM U") << QStringList{};
+    QTest::newRow("comment: none") << select + QStringLiteral("WHERE T.A = 'x' -- AND T.B = 1") << QStringList{};
+    QTest::newRow("unclosed quote: none") << select + QStringLiteral("WHERE T.A = 'x") << QStringList{};
+    QTest::newRow("unbalanced parenthesis: none") << select + QStringLiteral("WHERE (T.A = 'x'") << QStringList{};
+    QTest::newRow("other comparisons, columns, functions, dates: none")
+        << select
+               + QStringLiteral("WHERE T.A <> 'x' AND T.B >= 1 AND T.C = U.C AND UPPER(T.D) = 'X' AND T.E = 1e3 AND "
+                                "T.F = TO_DATE('2017/1/1', 'YYYY/MM/DD') AND T.G = NULL")
+        << QStringList{};
+}
+
+void TestReportLayout::queryFixesColumnsOnlyThroughTopLevelEqualities()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, fixed);
+    QStringList found;
+    for (const FixedColumn& column : fixedColumns(sql))
+        found.append(QStringLiteral("%1.%2=%3").arg(column.table, column.column,
+                                                    column.value.metaType().id() == QMetaType::QString
+                                                        ? QLatin1Char('\'') + column.value.toString() + QLatin1Char('\'')
+                                                        : displayText(column.value)));
+    QCOMPARE(found, fixed);
+}
+
 void TestReportLayout::rowsFillPagesAboveThePageFooter_data()
 {
     QTest::addColumn<int>("rows");
@@ -275,6 +336,10 @@ void TestReportLayout::reportWithoutRowsShowsTheNoRowsBand()
              (QList<BandKind>{BandKind::PageHeader, BandKind::PageFooter, BandKind::ColumnHeadings, BandKind::NoRows,
                               BandKind::FooterBand}));
     QVERIFY(doc->pageText(0).contains(QStringLiteral("Nada")));
+    // A field the report's conditions fix shows that value where no row is.
+    QVERIFY(!doc->pageText(0).contains(QStringLiteral("fijo")));
+    doc->setFixedValues({{QStringLiteral("{t.a}"), QStringLiteral("fijo")}});
+    QCOMPARE(doc->pageText(0).split(u'\n').first(), QStringLiteral("fijo"));
 }
 
 void TestReportLayout::pageNumbersCountAllPagesOnceFinished()
