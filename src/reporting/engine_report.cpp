@@ -1,8 +1,11 @@
 #include "reporting/engine_report.h"
 
 #include "db/data_source.h"
+#include "reporting/natural_order.h"
+#include "reporting/query_conditions.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -61,6 +64,51 @@ int compareValues(const QVariant& a, const QVariant& b)
     return QString::localeAwareCompare(displayText(a), displayText(b));
 }
 
+// One field the rows are sorted by.
+struct SortRule {
+    int field = 0;  // index in the run's fields
+    bool descending = false;
+    bool natural = false;
+};
+
+// The values the query's WHERE part and the record selection formula hold every row to, by
+// {TABLE.FIELD} of the report's fields. A field held to two different values (no row can meet
+// both) has none.
+QHash<QString, QVariant> fixedValues(const QString& sql, const SelectionFormula& selection, const QStringList& fields)
+{
+    QList<std::pair<QString, QVariant>> found = selection.equalities();
+    for (const FixedColumn& column : fixedColumns(sql)) {
+        if (!column.table.isEmpty()) {
+            found.append({QStringLiteral("{%1.%2}").arg(column.table, column.column), column.value});
+            continue;
+        }
+        // A bare column name stands for the report's one field of that name.
+        const QString suffix = QStringLiteral(".%1}").arg(column.column);
+        QStringList matching;
+        for (const QString& field : fields)
+            if (field.endsWith(suffix, Qt::CaseInsensitive))
+                matching.append(field);
+        if (matching.size() == 1)
+            found.append({matching.first(), column.value});
+    }
+    QHash<QString, QVariant> values;
+    QSet<QString> contradicted;
+    for (const auto& [reference, value] : std::as_const(found)) {
+        const QString key = reference.toLower();
+        const bool known = std::any_of(fields.cbegin(), fields.cend(),
+                                       [&](const QString& field) { return field.toLower() == key; });
+        if (!known || contradicted.contains(key))
+            continue;
+        if (values.contains(key) && displayText(values.value(key)) != displayText(value)) {
+            values.remove(key);
+            contradicted.insert(key);
+            continue;
+        }
+        values.insert(key, value);
+    }
+    return values;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -96,7 +144,8 @@ struct EngineReport::Run {
     QHash<QString, int> fieldIndex;  // lower-case name -> index in fields
     QList<int> columns;              // per field: column of the query's result, -1 when absent
     SelectionFormula selection;
-    QList<std::pair<int, SortDirection>> sort;  // field index, direction
+    QList<SortRule> sort;  // the record sort fields, then the report's own
+    NaturalOrder natural;
     std::unique_ptr<ReportDocument> document;
     QList<QVariantList> pending;  // rows waiting for the sort
     qsizetype laidOut = 0;
@@ -233,8 +282,12 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
             formulas.append({formula->name(), formula->text()});
         run.document = std::make_unique<ReportDocument>(m_def, run.fields, formulas, QDateTime::currentDateTime());
         run.selection = SelectionFormula::parse(m_selection);
+        run.document->setFixedValues(fixedValues(m_sql, run.selection, run.fields));
+        // The program's sort fields decide first; the report's own order breaks their ties.
         for (const auto& [name, direction] : std::as_const(m_sortFields))
-            run.sort.append({run.fieldIndex.value(name.toLower()), direction});
+            run.sort.append({run.fieldIndex.value(name.toLower()), direction == SortDirection::Descending, false});
+        for (const SortFieldDefinition& field : std::as_const(m_def.sort))
+            run.sort.append({run.fieldIndex.value(field.field.toLower()), field.descending, field.natural});
 
         // One query reads every table, so the tables must share one logon: refused when two differ
         // rather than reading a table through another table's account.
@@ -301,12 +354,17 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
                         m_status = PrintingCompleted;
                     } else {
                         // Stable: rows equal in every sort field keep the query's order.
+                        const auto compare = [&run](const SortRule& key, const QVariant& a, const QVariant& b) {
+                            if (key.natural && !a.isNull() && !b.isNull() && !isNumeric(a) && !isNumeric(b))
+                                return run.natural.compare(displayText(a), displayText(b));
+                            return compareValues(a, b);
+                        };
                         std::stable_sort(run.pending.begin(), run.pending.end(),
                                          [&](const QVariantList& a, const QVariantList& b) {
-                                             for (const auto& [index, direction] : std::as_const(run.sort)) {
-                                                 const int c = compareValues(a.at(index), b.at(index));
+                                             for (const SortRule& key : std::as_const(run.sort)) {
+                                                 const int c = compare(key, a.at(key.field), b.at(key.field));
                                                  if (c != 0)
-                                                     return direction == SortDirection::Ascending ? c < 0 : c > 0;
+                                                     return key.descending ? c > 0 : c < 0;
                                              }
                                              return false;
                                          });

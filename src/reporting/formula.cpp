@@ -392,6 +392,15 @@ bool SelectionFormula::matches(const FormulaContext& context) const
     return true;
 }
 
+QList<std::pair<QString, QVariant>> SelectionFormula::equalities() const
+{
+    QList<std::pair<QString, QVariant>> out;
+    for (const Comparison& c : m_comparisons)
+        if (c.op == Op::Equal)
+            out.append({c.field, c.literal});
+    return out;
+}
+
 QStringList SelectionFormula::fieldReferences() const
 {
     QStringList out;

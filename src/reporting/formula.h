@@ -57,6 +57,8 @@ public:
     bool isEmpty() const { return m_comparisons.isEmpty(); }
     bool matches(const FormulaContext& context) const;
     QStringList fieldReferences() const;
+    // The "=" comparisons, field and literal: every row the formula lets through has that value.
+    QList<std::pair<QString, QVariant>> equalities() const;
 
     enum class Op { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual };
     struct Comparison {

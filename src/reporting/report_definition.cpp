@@ -1,5 +1,6 @@
 #include "reporting/report_definition.h"
 
+#include "reporting/formula.h"
 #include "reporting/report_engine.h"
 
 #include <QFile>
@@ -42,12 +43,14 @@ public:
                 readFormulas();
             else if (name == QLatin1String("sql"))
                 m_def.sql = m_xml.readElementText().trimmed();
+            else if (name == QLatin1String("sort"))
+                readSort();
             else if (name == QLatin1String("pageHeader"))
                 m_def.pageHeader = readBand();
             else if (name == QLatin1String("columnHeadings"))
                 m_def.columnHeadings = readBand();
             else if (name == QLatin1String("detail"))
-                m_def.detail = readBand();
+                m_def.detail = readBand(nullptr, true);
             else if (name == QLatin1String("noRows"))
                 m_def.noRows = readBand();
             else if (name == QLatin1String("reportFooter"))
@@ -161,6 +164,51 @@ private:
         }
     }
 
+    // An element that may hold nothing: any child is an error, not silently skipped.
+    void noChildren()
+    {
+        if (m_xml.readNextStartElement())
+            unexpected();
+    }
+
+    void readSort()
+    {
+        while (m_xml.readNextStartElement()) {
+            if (m_xml.name() != QLatin1String("sortField"))
+                unexpected();
+            SortFieldDefinition sort;
+            sort.field = attribute(QStringLiteral("field"), QString());
+            checkField(sort.field);
+            const QString direction = attribute(QStringLiteral("direction"), QStringLiteral("ascending"));
+            if (direction != QLatin1String("ascending") && direction != QLatin1String("descending"))
+                fail(QStringLiteral("dirección %1 no válida").arg(direction));
+            sort.descending = direction == QLatin1String("descending");
+            sort.natural = boolean(QStringLiteral("natural"));
+            m_def.sort.append(sort);
+            noChildren();
+        }
+    }
+
+    RowHighlight readHighlight()
+    {
+        RowHighlight highlight;
+        highlight.when = attribute(QStringLiteral("when"), QString());
+        try {
+            const SelectionFormula condition = SelectionFormula::parse(highlight.when);
+            if (condition.isEmpty())
+                fail(QStringLiteral("<highlight> sin condición when"));
+            for (const QString& field : condition.fieldReferences())
+                checkField(field);
+        } catch (const Failure& failure) {
+            fail(failure.description);
+        }
+        highlight.fill = colour(QStringLiteral("fill"), QColor());
+        highlight.color = colour(QStringLiteral("color"), QColor());
+        highlight.bold = boolean(QStringLiteral("bold"));
+        noChildren();
+        return highlight;
+    }
+
     void readReportFooter()
     {
         while (m_xml.readNextStartElement()) {
@@ -188,8 +236,9 @@ private:
         fail(QStringLiteral("el campo %1 no está en <database>").arg(reference));
     }
 
-    // Band contents; values (count sections only) collects <value> children.
-    ReportBand readBand(QStringList* values = nullptr)
+    // Band contents; values (count sections only) collects <value> children; only the detail band
+    // holds <highlight>s.
+    ReportBand readBand(QStringList* values = nullptr, bool detail = false)
     {
         ReportBand band;
         band.height = number(QStringLiteral("height"), 0);
@@ -197,6 +246,12 @@ private:
         while (m_xml.readNextStartElement()) {
             if (values && m_xml.name() == QLatin1String("value")) {
                 values->append(m_xml.readElementText());
+                continue;
+            }
+            if (m_xml.name() == QLatin1String("highlight")) {
+                if (!detail)
+                    fail(QStringLiteral("<highlight> solo cabe en <detail>"));
+                band.highlights.append(readHighlight());
                 continue;
             }
             band.elements.append(readElement(values != nullptr));

@@ -40,10 +40,20 @@ struct ReportElement {
     double penWidth = 0.25;  // Line, Rect: 0 draws no border
 };
 
+// Detail rows that meet a condition (record selection syntax) stand out: a background of their
+// own, their texts in another colour, bold.
+struct RowHighlight {
+    QString when;
+    QColor fill;   // invalid: the row's usual background
+    QColor color;  // invalid: each element's own colour
+    bool bold = false;
+};
+
 struct ReportBand {
     double height = 0;
     QList<ReportElement> elements;
     QColor alternateFill;  // detail band: background of every second row
+    QList<RowHighlight> highlights;  // detail band: the first that a row meets applies
     bool isEmpty() const { return height <= 0; }
 };
 
@@ -67,6 +77,13 @@ struct TableDefinition {
     QStringList fields;  // column names
 };
 
+// The report's own order of its rows, after any sort fields the program adds.
+struct SortFieldDefinition {
+    QString field;  // {TABLE.FIELD}
+    bool descending = false;
+    bool natural = false;  // texts in natural order (NaturalOrder)
+};
+
 struct FormulaDefinition {
     QString name;
     QString text;
@@ -79,6 +96,7 @@ struct ReportDefinition {
     QList<TableDefinition> tables;
     QList<FormulaDefinition> formulas;
     QString sql;
+    QList<SortFieldDefinition> sort;
     ReportBand pageHeader;
     ReportBand columnHeadings;
     ReportBand detail;

@@ -146,6 +146,8 @@ ReportDocument::ReportDocument(const ReportDefinition& definition, QStringList f
     };
     for (auto it = m_formulas.cbegin(); it != m_formulas.cend(); ++it)
         visit(it.key());
+    for (const RowHighlight& highlight : m_def.detail.highlights)
+        m_highlights.append(SelectionFormula::parse(highlight.when));
     m_counts.resize(m_def.reportFooter.size());
     for (int i = 0; i < m_def.reportFooter.size(); ++i)
         m_counts[i].order = m_def.reportFooter.at(i).count.values;
@@ -178,6 +180,13 @@ void ReportDocument::finish()
     m_paginator.finish(lines);
 }
 
+void ReportDocument::setFixedValues(const QHash<QString, QVariant>& values)
+{
+    m_fixed.clear();
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        m_fixed.insert(it.key().toLower(), it.value());
+}
+
 int ReportDocument::completedPageCount() const
 {
     return isFinished() ? pageCount() : std::max(0, pageCount() - 1);
@@ -185,7 +194,9 @@ int ReportDocument::completedPageCount() const
 
 QVariant ReportDocument::value(int row, const QString& field) const
 {
-    if (row < 0 || row >= m_rows.size())
+    if (row < 0)
+        return m_fixed.value(field.toLower());
+    if (row >= m_rows.size())
         return {};
     const int index = m_fieldIndex.value(field.toLower(), -1);
     const QVariantList& values = m_rows.at(row);
@@ -221,6 +232,16 @@ const ReportBand& ReportDocument::bandOf(const PlacedBand& band) const
     case BandKind::CountLine: return m_def.reportFooter.at(band.item).count.line;
     }
     Q_UNREACHABLE();
+}
+
+const RowHighlight* ReportDocument::highlightOf(const PlacedBand& band) const
+{
+    if (band.kind != BandKind::Detail)
+        return nullptr;
+    for (int i = 0; i < m_highlights.size(); ++i)
+        if (m_highlights.at(i).matches(RowContext(*this, band.row)))
+            return &m_def.detail.highlights.at(i);
+    return nullptr;
 }
 
 QString ReportDocument::elementText(const ReportElement& e, const PlacedBand& band, int page) const
@@ -267,8 +288,12 @@ void ReportDocument::paintPage(int page, QPainter& painter) const
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const PlacedBand& placed : m_paginator.pages().at(page).bands) {
         const ReportBand& band = bandOf(placed);
-        if (placed.kind == BandKind::Detail && band.alternateFill.isValid() && placed.row % 2 == 1)
-            painter.fillRect(toDevice(QRectF(left, placed.top, width, placed.height)), band.alternateFill);
+        const RowHighlight* highlight = highlightOf(placed);
+        const QRectF bandRect = toDevice(QRectF(left, placed.top, width, placed.height));
+        if (highlight && highlight->fill.isValid())
+            painter.fillRect(bandRect, highlight->fill);
+        else if (placed.kind == BandKind::Detail && band.alternateFill.isValid() && placed.row % 2 == 1)
+            painter.fillRect(bandRect, band.alternateFill);
         for (const ReportElement& e : band.elements) {
             const QRectF mm = e.rect.translated(left, placed.top);
             if (e.kind == ElementKind::Line) {
@@ -289,10 +314,10 @@ void ReportDocument::paintPage(int page, QPainter& painter) const
                 continue;
             QFont font(e.fontFamily);
             font.setPointSizeF(e.fontSize);
-            font.setBold(e.bold);
+            font.setBold(e.bold || (highlight && highlight->bold));
             font.setItalic(e.italic);
             painter.setFont(font);
-            painter.setPen(e.color);
+            painter.setPen(highlight && highlight->color.isValid() ? highlight->color : e.color);
             const QRectF target = toDevice(mm);
             // Texts longer than their box are cut with an ellipsis rather than overlapping the next column.
             const QString shown = QFontMetricsF(painter.font(), painter.device())

@@ -68,6 +68,9 @@ public:
 
     void appendRow(QVariantList values);
     void finish();
+    // Values that the report's conditions hold every row to, by {TABLE.FIELD}: what such a field
+    // shows in a band without a row (the page header of a report without rows).
+    void setFixedValues(const QHash<QString, QVariant>& values);
 
     bool isFinished() const { return m_paginator.isFinished(); }
     int rowCount() const { return static_cast<int>(m_rows.size()); }
@@ -77,6 +80,7 @@ public:
     const QList<PageLayout>& pages() const { return m_paginator.pages(); }
     const ReportDefinition& definition() const { return m_def; }
 
+    // The field's value in a row; for no row (-1), the value the report's conditions fix, if any.
     QVariant value(int row, const QString& field) const;
     QVariant formulaValue(int row, const QString& name) const;
     // Lines of a count section: value and number of rows, declared values first.
@@ -95,12 +99,15 @@ private:
         QHash<QString, int> counts;
     };
     QString elementText(const ReportElement& element, const PlacedBand& band, int page) const;
+    const RowHighlight* highlightOf(const PlacedBand& band) const;
     const ReportBand& bandOf(const PlacedBand& band) const;
 
     const ReportDefinition& m_def;
     QStringList m_fields;
     QHash<QString, int> m_fieldIndex;  // lower-case {table.field} -> index
     QHash<QString, Formula> m_formulas;
+    QHash<QString, QVariant> m_fixed;  // lower-case {table.field} -> value
+    QList<SelectionFormula> m_highlights;  // the detail band's conditions, in order
     QDateTime m_printDate;
     QList<QVariantList> m_rows;
     QList<Count> m_counts;  // per footer item

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImage>
@@ -16,6 +17,7 @@
 #include <QPixmap>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -77,6 +79,7 @@ struct ReportViewer::Private {
     QLineEdit* search = nullptr;
     std::map<int, QAction*> optionActions;
     QAction *print = nullptr, *exportPdf = nullptr;
+    QList<QAction*> otherExports;  // after exportPdf, in the order added
     QListWidget* pageList = nullptr;
     QScrollArea* scroll = nullptr;
     QLabel* pageImage = nullptr;
@@ -106,6 +109,7 @@ struct ReportViewer::Private {
     void showMessageInPage(const QString& text);
     void doPrint();
     void doExport();
+    void doExport(const ExportFormat& format);
     void doSearch();
     void setZoom(int index);
 };
@@ -204,6 +208,8 @@ void ReportViewer::Private::applyOptions()
 {
     for (const auto& [id, action] : optionActions)
         action->setVisible(options.at(id));
+    for (QAction* action : std::as_const(otherExports))
+        action->setVisible(options.at(ShowExportButton));
     pageList->setVisible(options.at(ShowPageList));
     status->setVisible(options.at(ShowStatusBar));
 }
@@ -296,6 +302,8 @@ void ReportViewer::Private::updateControls()
                                  : QString());
     print->setEnabled(complete);
     exportPdf->setEnabled(complete);
+    for (QAction* action : std::as_const(otherExports))
+        action->setEnabled(complete);
     search->setEnabled(count > 0);
 
     while (pageList->count() < count)
@@ -365,6 +373,22 @@ void ReportViewer::Private::doExport()
     }
 }
 
+void ReportViewer::Private::doExport(const ExportFormat& format)
+{
+    const ReportDocument* doc = document();
+    if (!doc || !doc->isFinished())
+        return;
+    const QString title = doc->definition().title.isEmpty() ? QStringLiteral("Informe") : doc->definition().title;
+    const QString path = QFileDialog::getSaveFileName(q, format.dialogTitle, title + format.suffix, format.filter);
+    if (path.isEmpty())
+        return;
+    // Written whole or not at all: a failed write leaves any earlier file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(format.contents(*doc)) < 0 || !file.commit())
+        showMessage(QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)),
+                    MessageIcon::Critical, title);
+}
+
 void ReportViewer::Private::doSearch()
 {
     const QString text = search->text().trimmed();
@@ -420,6 +444,18 @@ bool ReportViewer::displayOption(int dispatchId) const
 {
     const auto it = d->options.find(dispatchId);
     return it != d->options.end() && it->second;
+}
+
+void ReportViewer::addExport(ExportFormat format)
+{
+    const QList<QAction*> actions = d->toolBar->actions();
+    const qsizetype at = actions.indexOf(d->otherExports.isEmpty() ? d->exportPdf : d->otherExports.last()) + 1;
+    auto* action = new QAction(d->exportPdf->icon(), format.caption, d->toolBar);
+    d->toolBar->insertAction(actions.value(at), action);
+    QObject::connect(action, &QAction::triggered, this, [this, format = std::move(format)] { d->doExport(format); });
+    d->otherExports.append(action);
+    d->applyOptions();
+    d->updateControls();
 }
 
 void ReportViewer::viewReport()

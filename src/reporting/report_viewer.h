@@ -4,7 +4,20 @@
 
 #include <QWidget>
 
+#include <functional>
+
 namespace reporting {
+
+class ReportDocument;
+
+// A format the report can be saved in besides PDF, offered by the viewer's owner.
+struct ExportFormat {
+    QString caption;      // the toolbar action's text, "Exportar a CSV…"
+    QString dialogTitle;  // the save dialog's title
+    QString filter;       // the save dialog's file filter
+    QString suffix;       // of the proposed file name, the report's title: ".csv"
+    std::function<QByteArray(const ReportDocument&)> contents;  // the file's bytes for the finished report
+};
 
 // Shows a report's pages: page navigation, zoom, print (print dialog) and export to PDF.
 // viewReport() returns before the report is ready; isBusy() is true while it renders.
@@ -19,6 +32,10 @@ public:
     // The viewer's boolean display options by dispatch id (251, 253, 258, 259, 263, 342, 365, 367).
     void setDisplayOption(int dispatchId, bool value);
     bool displayOption(int dispatchId) const;
+    // Adds an export to the toolbar, after the PDF export and shown with it (option 365); enabled
+    // once the report is complete. It asks for the file with the save dialog and shows a message
+    // when the file cannot be written.
+    void addExport(ExportFormat format);
     // Dispatch id 265.
     void viewReport();
     // Dispatch id 363.

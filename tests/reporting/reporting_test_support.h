@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace reportingtest {
 
@@ -76,6 +77,61 @@ inline QString createLogDatabase(const QString& path, const QList<QStringList>& 
     }
     QSqlDatabase::removeDatabase(connection);
     return error;
+}
+
+// Reads a CSV file as a spreadsheet in a Spanish locale does: UTF-8 after a byte-order mark, ";"
+// between fields, CR LF after every record, quoted fields with doubled quotes (RFC 4180). Nothing
+// when the bytes break any of that (no mark, a bare CR or LF, text after a closing quote).
+inline std::optional<QList<QStringList>> parseCsv(const QByteArray& bytes)
+{
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return std::nullopt;
+    const QString text = QString::fromUtf8(bytes.mid(3));
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    qsizetype i = 0;
+    bool quoted = false;  // the field being read was quoted and is closed
+    while (i < text.size()) {
+        const QChar c = text.at(i);
+        if (c == u'"' && field.isEmpty() && !quoted) {
+            for (++i;; ++i) {
+                if (i >= text.size())
+                    return std::nullopt;
+                if (text.at(i) == u'"') {
+                    if (i + 1 < text.size() && text.at(i + 1) == u'"') {
+                        field += u'"';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += text.at(i);
+            }
+            quoted = true;
+        } else if (c == u';') {
+            record.append(field);
+            field.clear();
+            quoted = false;
+            ++i;
+        } else if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
+            record.append(field);
+            records.append(record);
+            record.clear();
+            field.clear();
+            quoted = false;
+            i += 2;
+        } else if (quoted || c == u'\r' || c == u'\n' || c == u'"') {
+            return std::nullopt;
+        } else {
+            field += c;
+            ++i;
+        }
+    }
+    if (!record.isEmpty() || !field.isEmpty())
+        return std::nullopt;  // the last record has no CR LF
+    return records;
 }
 
 }  // namespace reportingtest

@@ -8,11 +8,15 @@
 #include "reporting_test_support.h"
 #include "startup/mod_glob.h"
 
+#include <QAction>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 
 using reportingtest::failureNumber;
 using reportingtest::s;
@@ -491,8 +495,10 @@ void TestPruebaForm::reportListsOnlyItsRunsRows_data()
     QTest::addColumn<QString>("sort1");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("report's own order") << QString() << QStringList{s("1.jpg"), s("3.jpg")};
-    QTest::newRow("descending sort key") << s("-{log_abonadosfotos.nombre_foto}") << QStringList{s("3.jpg"), s("1.jpg")};
+    QTest::newRow("report's own order: not stored first, natural names")
+        << QString() << s("3.jpg 12.jpg 2.jpg 007.jpg 7.jpg 10.jpg").split(u' ');
+    QTest::newRow("descending sort key")
+        << s("-{log_abonadosfotos.nombre_foto}") << s("7.jpg 3.jpg 2.jpg 12.jpg 10.jpg 007.jpg").split(u' ');
 }
 
 void TestPruebaForm::reportListsOnlyItsRunsRows()
@@ -502,9 +508,13 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
     QVERIFY(m_dir.isValid());
     const QString databasePath = m_dir.filePath(s("retratix.db"));
     const QString error = reportingtest::createLogDatabase(
-        databasePath, {{s("111"), s("1.jpg"), s("S"), s("Foto Insertada")},
-                       {s("222"), s("2.jpg"), s("S"), s("Foto Insertada")},
+        databasePath, {{s("111"), s("10.jpg"), s("S"), s("Foto Insertada")},
+                       {s("222"), s("1.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("2.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("007.jpg"), s("S"), s("Foto Insertada")},
+                       {s("111"), s("7.jpg"), s("S"), s("Foto Actualizada")},
                        {s("111"), s("3.jpg"), s("N"), s("Abonado no existente")},
+                       {s("111"), s("12.jpg"), s("N"), s("Tamaño no permitido")},
                        {s("1111"), s("4.jpg"), s("S"), s("Foto Actualizada")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
     ModGlob::ReportFolder = reportingtest::shippedReportFolder();
@@ -531,6 +541,50 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
         if (shown.formulaField(i).name().contains(s("F1")))
             QCOMPARE(shown.formulaField(i).text(), s("''"));
     }
+
+    // "Exportar a CSV…", after the PDF export, saves the rows in the order shown.
+    const QList<QAction*> actions = form->reportViewer()->findChild<QToolBar*>()->actions();
+    const auto named = [&](const QString& text) {
+        return std::find_if(actions.cbegin(), actions.cend(), [&](QAction* a) { return a->text() == text; });
+    };
+    const auto csv = named(s("Exportar a CSV…"));
+    QVERIFY(csv != actions.cend() && csv == named(s("Exportar a PDF…")) + 1);
+    QVERIFY((*csv)->isVisible() && (*csv)->isEnabled());
+    const QString path = m_dir.filePath(s("informe.csv"));
+    QFile::remove(path);
+    QString dialogTitle;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            dialogTitle = dialog->windowTitle();
+            // As a user: the whole path typed in the name box (selectFile leaves a focused box as it is).
+            auto* name = dialog->findChild<QLineEdit*>(s("fileNameEdit"));
+            if (name)
+                name->setText(path);
+            static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept checks the name as a click would
+            if (dialog->isVisible())
+                dialog->reject();  // a name it refused: the test fails, it does not hang
+        }
+    });
+    answer.start(20);
+    (*csv)->trigger();
+    QCOMPARE(dialogTitle, s("Exportar a CSV"));
+    QCOMPARE(m_messages.shown, QList<ShownMessage>());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const auto records = reportingtest::parseCsv(file.readAll());
+    QVERIFY(records);
+    QCOMPARE(records->size(), expected.size() + 1);
+    QCOMPARE(records->first(), (QStringList{s("Archivo"), s("Subida"), s("Motivo")}));
+    QStringList files;
+    for (qsizetype i = 1; i < records->size(); ++i) {
+        files.append(records->at(i).value(0));
+        const int row = static_cast<int>(i - 1);
+        QCOMPARE(records->at(i).mid(1), (QStringList{report->document()->value(row, s("{LOG_ABONADOSFOTOS.SUBIO}")).toString(),
+                                                     report->document()->value(row, s("{LOG_ABONADOSFOTOS.MOTIVO}")).toString()}));
+    }
+    QCOMPARE(files, expected);
 }
 
 void TestPruebaForm::failedRunOfTheEngineIsShown()

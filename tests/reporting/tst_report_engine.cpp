@@ -6,6 +6,7 @@
 #include "reporting_test_support.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -53,6 +54,8 @@ private slots:
     void badLogOnOrQueryFailsWithTheDatabaseError();
     void connectionIsRemovedAfterTheRun();
     void firstPagesAreReadyBeforeTheRunEnds();
+    void runNumberShowsWithoutRows_data();
+    void runNumberShowsWithoutRows();
     void pdfExportHoldsTheRows();
 
 private:
@@ -78,7 +81,14 @@ void TestReportEngine::initTestCase()
          {QStringLiteral("123"), QStringLiteral("5.jpg"), QStringLiteral("S"), QStringLiteral("Foto Actualizada")},
          {QStringLiteral("123"), QStringLiteral("9.jpg"), QStringLiteral("N"), QStringLiteral("Tamaño no permitido")},
          {QStringLiteral("456"), QStringLiteral("1.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
-         {QStringLiteral("456"), QStringLiteral("2.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")}});
+         {QStringLiteral("456"), QStringLiteral("2.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+         {QStringLiteral("789"), QStringLiteral("10.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+         {QStringLiteral("789"), QStringLiteral("2.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+         {QStringLiteral("789"), QStringLiteral("007.jpg"), QStringLiteral("S"), QStringLiteral("Foto Insertada")},
+         {QStringLiteral("789"), QStringLiteral("7.jpg"), QStringLiteral("S"), QStringLiteral("Foto Actualizada")},
+         {QStringLiteral("789"), QStringLiteral("11.jpg"), QStringLiteral("N"), QStringLiteral("Abonado no existente")},
+         {QStringLiteral("789"), QStringLiteral("4.jpg"), QStringLiteral("N"), QStringLiteral("Tamaño no permitido")},
+         {QStringLiteral("789"), QStringLiteral("8.png"), QStringLiteral("N"), QStringLiteral("Foto no válida")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
@@ -114,6 +124,23 @@ void TestReportEngine::missingOrBrokenFileIsReportFileNotFound_data()
         << QByteArray("<report><detail height='5'><field ref='{T.X}'/></detail></report>");
     QTest::newRow("bad number") << QByteArray("<report><detail height='five'/></report>");
     QTest::newRow("letter paper") << QByteArray("<report><page size='Letter'/><detail height='5'/></report>");
+    const QByteArray table("<database><table name='T'><field name='A'/></table></database>");
+    QTest::newRow("unknown element in sort") << QByteArray("<report>" + table + "<sort><order/></sort><detail height='5'/></report>");
+    QTest::newRow("sort field not declared")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.X}'/></sort><detail height='5'/></report>");
+    QTest::newRow("sort direction unknown")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.A}' direction='up'/></sort><detail height='5'/></report>");
+    QTest::newRow("element inside a sort field")
+        << QByteArray("<report>" + table + "<sort><sortField field='{T.A}'><x/></sortField></sort><detail height='5'/></report>");
+    QTest::newRow("highlight outside the detail")
+        << QByteArray("<report>" + table + "<pageHeader height='5'><highlight when=\"{T.A} = 'x'\"/></pageHeader>"
+                      "<detail height='5'/></report>");
+    QTest::newRow("highlight without a condition")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight fill='red'/></detail></report>");
+    QTest::newRow("highlight condition with OR")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight when=\"{T.A} = 'x' OR {T.A} = 'y'\"/></detail></report>");
+    QTest::newRow("highlight on a field not declared")
+        << QByteArray("<report>" + table + "<detail height='5'><highlight when=\"{T.X} = 'x'\"/></detail></report>");
 }
 
 void TestReportEngine::missingOrBrokenFileIsReportFileNotFound()
@@ -186,16 +213,19 @@ void TestReportEngine::narrowedQueryListsExactlyOneRun()
     engine(*report).runToEnd();
     const ReportDocument& doc = *engine(*report).document();
     QCOMPARE(column(doc, QStringLiteral("{LOG_ABONADOSFOTOS.NOMBRE_FOTO}")),
-             (QStringList{QStringLiteral("3.jpg"), QStringLiteral("5.jpg"), QStringLiteral("7.jpg"), QStringLiteral("9.jpg")}));
+             (QStringList{QStringLiteral("3.jpg"), QStringLiteral("9.jpg"), QStringLiteral("5.jpg"), QStringLiteral("7.jpg")}));
     QCOMPARE(column(doc, QStringLiteral("{log_abonadosfotos.usuario}")), QStringList(4, QStringLiteral("123")));
     QCOMPARE(report->printingStatusProgress(), int(PrintingCompleted));
     const QString text = doc.pageText(doc.pageCount() - 1);
     QVERIFY(text.contains(QStringLiteral("Ejecución nº 123")));
     QVERIFY(!text.contains(QStringLiteral("1.jpg")));
-    // One line per reason, each once, and the total.
-    for (const auto& [reason, count] : doc.countLines(1))
-        QCOMPARE(count, 1);
-    QCOMPARE(doc.countLines(1).size(), 4);
+    // One line per reason, also for the one no row has, and the total.
+    const QList<std::pair<QString, int>> reasons{{QStringLiteral("Foto Insertada"), 1},
+                                                 {QStringLiteral("Foto Actualizada"), 1},
+                                                 {QStringLiteral("Tamaño no permitido"), 1},
+                                                 {QStringLiteral("Abonado no existente"), 1},
+                                                 {QStringLiteral("Foto no válida"), 0}};
+    QCOMPARE(doc.countLines(1), reasons);
 }
 
 void TestReportEngine::queryTextIsReadAndTheWrittenOneRuns()
@@ -213,29 +243,34 @@ void TestReportEngine::queryTextIsReadAndTheWrittenOneRuns()
 
 void TestReportEngine::sortFieldsApplyInTheOrderAdded_data()
 {
-    QTest::addColumn<QStringList>("keys");  // +FIELD ascending, -FIELD descending
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<QStringList>("keys");  // the program's sort fields: +FIELD ascending, -FIELD descending
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("none: the query's order") << QStringList{}
-                                             << QStringList{QStringLiteral("3.jpg"), QStringLiteral("5.jpg"),
-                                                            QStringLiteral("7.jpg"), QStringLiteral("9.jpg")};
-    QTest::newRow("descending file name") << QStringList{QStringLiteral("-NOMBRE_FOTO")}
-                                          << QStringList{QStringLiteral("9.jpg"), QStringLiteral("7.jpg"),
-                                                         QStringLiteral("5.jpg"), QStringLiteral("3.jpg")};
+    const auto files = [](const char* names) { return QString::fromUtf8(names).split(u' '); };
+    QTest::newRow("none: the report's order, not stored first")
+        << QStringLiteral("123") << QStringList{} << files("3.jpg 9.jpg 5.jpg 7.jpg");
+    QTest::newRow("none: file names in natural order")
+        << QStringLiteral("789") << QStringList{} << files("4.jpg 8.png 11.jpg 2.jpg 007.jpg 7.jpg 10.jpg");
+    QTest::newRow("descending file name") << QStringLiteral("123") << QStringList{QStringLiteral("-NOMBRE_FOTO")}
+                                          << files("9.jpg 7.jpg 5.jpg 3.jpg");
+    QTest::newRow("the program's key decides first, as text")
+        << QStringLiteral("789") << QStringList{QStringLiteral("-NOMBRE_FOTO")}
+        << files("8.png 7.jpg 4.jpg 2.jpg 11.jpg 10.jpg 007.jpg");
     QTest::newRow("stored first, then reason descending")
-        << QStringList{QStringLiteral("-SUBIO"), QStringLiteral("-MOTIVO")}
-        << QStringList{QStringLiteral("7.jpg"), QStringLiteral("5.jpg"), QStringLiteral("9.jpg"), QStringLiteral("3.jpg")};
-    QTest::newRow("stored ascending, ties in the query's order")
-        << QStringList{QStringLiteral("+SUBIO")}
-        << QStringList{QStringLiteral("3.jpg"), QStringLiteral("9.jpg"), QStringLiteral("5.jpg"), QStringLiteral("7.jpg")};
+        << QStringLiteral("123") << QStringList{QStringLiteral("-SUBIO"), QStringLiteral("-MOTIVO")}
+        << files("7.jpg 5.jpg 9.jpg 3.jpg");
+    QTest::newRow("stored descending, ties in the report's order")
+        << QStringLiteral("789") << QStringList{QStringLiteral("-SUBIO")} << files("2.jpg 007.jpg 7.jpg 10.jpg 4.jpg 8.png 11.jpg");
 }
 
 void TestReportEngine::sortFieldsApplyInTheOrderAdded()
 {
+    QFETCH(QString, run);
     QFETCH(QStringList, keys);
     QFETCH(QStringList, expected);
     auto report = open();
     logOn(*report);
-    report->setSqlQueryString(narrowedSql(QStringLiteral("123")));
+    report->setSqlQueryString(narrowedSql(run));
     ReportTable& table = report->table(1);
     for (const QString& key : keys) {
         const QString name = QStringLiteral("{LOG_ABONADOSFOTOS.%1}").arg(key.mid(1));
@@ -288,16 +323,16 @@ void TestReportEngine::selectionFormulaIsAppliedOrRefused_data()
 {
     QTest::addColumn<QString>("formula");
     QTest::addColumn<QStringList>("files");  // empty: refused
-    QTest::newRow("empty: every row") << QString()
-                                      << QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg"), QStringLiteral("3.jpg"),
-                                                     QStringLiteral("5.jpg"), QStringLiteral("7.jpg"), QStringLiteral("9.jpg")};
+    QTest::newRow("empty: every row")
+        << QString()
+        << QStringLiteral("3.jpg 4.jpg 8.png 9.jpg 11.jpg 1.jpg 2.jpg 2.jpg 5.jpg 007.jpg 7.jpg 7.jpg 10.jpg").split(u' ');
     QTest::newRow("the run's condition") << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO}= '456'")
                                          << QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")};
     QTest::newRow("number, AND, lower case")
         << QStringLiteral("({log_abonadosfotos.usuario} = 123) and {LOG_ABONADOSFOTOS.SUBIO} = \"S\"")
         << QStringList{QStringLiteral("5.jpg"), QStringLiteral("7.jpg")};
     QTest::newRow("not equal") << QStringLiteral("{LOG_ABONADOSFOTOS.MOTIVO} <> 'Foto Insertada' AND {LOG_ABONADOSFOTOS.USUARIO} = '123'")
-                               << QStringList{QStringLiteral("3.jpg"), QStringLiteral("5.jpg"), QStringLiteral("9.jpg")};
+                               << QStringList{QStringLiteral("3.jpg"), QStringLiteral("9.jpg"), QStringLiteral("5.jpg")};
     QTest::newRow("OR is refused") << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = '1' OR {LOG_ABONADOSFOTOS.USUARIO} = '2'")
                                    << QStringList{};
     QTest::newRow("date range is refused") << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} IN Date(2017,1,1) TO Date(2017,2,1)")
@@ -352,7 +387,7 @@ void TestReportEngine::logOnIsRequiredAndSharedByTheTables()
             report->table(i + 1).setLogOnInfo(servers.at(i), QString(), QStringLiteral("u"), QStringLiteral("p"));
     if (runs) {
         engine(*report).runToEnd();
-        QCOMPARE(engine(*report).document()->rowCount(), 6);
+        QCOMPARE(engine(*report).document()->rowCount(), 13);  // every run's rows
         return;
     }
     try {
@@ -413,9 +448,19 @@ void TestReportEngine::connectionIsRemovedAfterTheRun()
 
 void TestReportEngine::firstPagesAreReadyBeforeTheRunEnds()
 {
-    auto report = open();
-    logOn(*report);
     // Unsorted rows are laid out as they are read: a page is complete long before the last row.
+    // (The shipped report sorts its rows, so all are read first: the test runs it without its sort.)
+    QFile shipped(m_reportPath);
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    const QString unsortedPath = m_dir.filePath(QStringLiteral("unsorted.rpt"));
+    QFile unsorted(unsortedPath);
+    QVERIFY(unsorted.open(QIODevice::WriteOnly));
+    unsorted.write(QString::fromUtf8(shipped.readAll()).remove(QRegularExpression(QStringLiteral("<sort>.*</sort>"),
+                                                                                  QRegularExpression::DotMatchesEverythingOption))
+                       .toUtf8());
+    unsorted.close();
+    auto report = defaultReportApplicationFactory()()->openReport(unsortedPath, 1);
+    logOn(*report);
     report->setSqlQueryString(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
                                              "SELECT '7' AS USUARIO, i || '.jpg' AS NOMBRE_FOTO FROM n"));
     EngineReport& run = engine(*report);
@@ -429,6 +474,53 @@ void TestReportEngine::firstPagesAreReadyBeforeTheRunEnds()
     QCOMPARE(report->printingStatusProgress(), int(PrintingCompleted));
     QCOMPARE(run.document()->rowCount(), 5000);
     QVERIFY(run.document()->pageText(0).contains(QStringLiteral("Página 1 de %1").arg(run.document()->pageCount())));
+}
+
+void TestReportEngine::runNumberShowsWithoutRows_data()
+{
+    QTest::addColumn<QString>("sql");        // empty: the report's own
+    QTest::addColumn<QString>("selection");  // record selection formula
+    QTest::addColumn<QString>("caption");    // the header's run line; empty: none
+    QTest::addColumn<int>("rows");
+
+    const QString query = QStringLiteral("SELECT USUARIO, NOMBRE_FOTO FROM LOG_ABONADOSFOTOS WHERE ");
+    const QString ejecucion = QStringLiteral("Ejecución nº %1");
+    QTest::newRow("the report window's condition, a run without rows")
+        << narrowedSql(QStringLiteral("999")) << QString() << ejecucion.arg(999) << 0;
+    QTest::newRow("rows: the first row's value") << narrowedSql(QStringLiteral("123")) << QString() << ejecucion.arg(123) << 4;
+    QTest::newRow("selection formula with a number")
+        << QString() << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = 999") << ejecucion.arg(999) << 0;
+    QTest::newRow("bare column in the query") << query + QStringLiteral("'999' = USUARIO") << QString() << ejecucion.arg(999) << 0;
+    QTest::newRow("query and selection agree")
+        << narrowedSql(QStringLiteral("999")) << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = 999") << ejecucion.arg(999) << 0;
+    QTest::newRow("query and selection differ: none")
+        << narrowedSql(QStringLiteral("998")) << QStringLiteral("{LOG_ABONADOSFOTOS.USUARIO} = '999'") << QString() << 0;
+    QTest::newRow("either of two values: none")
+        << query + QStringLiteral("USUARIO = '998' OR USUARIO = '999'") << QString() << QString() << 0;
+    QTest::newRow("no condition: none") << query + QStringLiteral("USUARIO > '999'") << QString() << QString() << 0;
+}
+
+void TestReportEngine::runNumberShowsWithoutRows()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, selection);
+    QFETCH(QString, caption);
+    QFETCH(int, rows);
+    auto report = open();
+    logOn(*report);
+    if (!sql.isEmpty())
+        report->setSqlQueryString(sql);
+    report->setRecordSelectionFormula(selection);
+    engine(*report).runToEnd();
+    const ReportDocument& doc = *engine(*report).document();
+    QCOMPARE(doc.rowCount(), rows);
+    const QStringList lines = doc.pageText(0).split(u'\n');
+    QStringList captions;
+    for (const QString& line : lines)
+        if (line.startsWith(QStringLiteral("Ejecución")))
+            captions.append(line);
+    QCOMPARE(captions, caption.isEmpty() ? QStringList() : QStringList{caption});
+    QCOMPARE(lines.contains(QStringLiteral("No hay fotos registradas en esta ejecución.")), rows == 0);
 }
 
 void TestReportEngine::pdfExportHoldsTheRows()

@@ -1,5 +1,7 @@
 // Report definitions, formulas and pagination, without a database.
 #include "reporting/formula.h"
+#include "reporting/natural_order.h"
+#include "reporting/query_conditions.h"
 #include "reporting/report_definition.h"
 #include "reporting/report_document.h"
 #include "reporting/report_engine.h"
@@ -29,13 +31,16 @@ struct Fields final : FormulaContext {
 
 // Paper 297 high, margins 10: header 20 and headings 10 from the top, page footer 15 from the
 // bottom leave 232 mm, room for 23 detail rows of 10 mm.
-QByteArray definitionXml(const QByteArray& footer = QByteArray("<band height='30'><recordCount width='20' height='5'/></band>"))
+QByteArray definitionXml(const QByteArray& footer = QByteArray("<band height='30'><recordCount width='20' height='5'/></band>"),
+                         const QByteArray& detailAttributes = QByteArray(), const QByteArray& highlights = QByteArray())
 {
     return QByteArray("<report title='T'><page left='10' top='10' right='10' bottom='10'/>"
                       "<database><table name='T'><field name='A'/><field name='G'/></table></database>"
                       "<pageHeader height='20'><field ref='{T.A}' width='50' height='5'/></pageHeader>"
                       "<columnHeadings height='10'><text width='20' height='5'>Columna</text></columnHeadings>"
-                      "<detail height='10'><field ref='{T.A}' width='50' height='5'/></detail>"
+                      "<detail height='10'")
+           + detailAttributes + QByteArray(">") + highlights
+           + QByteArray("<field ref='{T.A}' width='50' height='5'/></detail>"
                       "<noRows height='10'><text width='50' height='5'>Nada</text></noRows>"
                       "<reportFooter>")
            + footer
@@ -74,6 +79,10 @@ private slots:
     void malformedFormulaFails();
     void formulaOfUnknownOrCircularReferenceFails_data();
     void formulaOfUnknownOrCircularReferenceFails();
+    void naturalOrderReadsNumbersByValue_data();
+    void naturalOrderReadsNumbersByValue();
+    void queryFixesColumnsOnlyThroughTopLevelEqualities_data();
+    void queryFixesColumnsOnlyThroughTopLevelEqualities();
 
     void rowsFillPagesAboveThePageFooter_data();
     void rowsFillPagesAboveThePageFooter();
@@ -83,6 +92,7 @@ private slots:
     void pageNumbersCountAllPagesOnceFinished();
     void pagesInProgressAreNotShownAsComplete();
     void pageIsPaintedAtTheDeviceResolution();
+    void highlightedRowsStandOut();
 };
 
 void TestReportLayout::formulaEvaluates_data()
@@ -158,6 +168,94 @@ void TestReportLayout::formulaOfUnknownOrCircularReferenceFails()
     } catch (const Failure& failure) {
         QCOMPARE(failure.number, ReportFormulaError);
     }
+}
+
+void TestReportLayout::naturalOrderReadsNumbersByValue_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<int>("order");  // of first against second; the other way round is the opposite
+
+    QTest::newRow("2 before 10") << QStringLiteral("2.jpg") << QStringLiteral("10.jpg") << -1;
+    QTest::newRow("9 before 10") << QStringLiteral("10.jpg") << QStringLiteral("9.jpg") << 1;
+    QTest::newRow("007 beside 7, first by its codes") << QStringLiteral("007.jpg") << QStringLiteral("7.jpg") << -1;
+    QTest::newRow("007 before 8") << QStringLiteral("007.jpg") << QStringLiteral("8.jpg") << -1;
+    QTest::newRow("equal texts tie") << QStringLiteral("5.jpg") << QStringLiteral("5.jpg") << 0;
+    QTest::newRow("longer than any integer")
+        << QStringLiteral("123456789012345678901234567890.jpg") << QStringLiteral("99999999999999999999999999999.jpg") << 1;
+    QTest::newRow("zeros alike, then the codes") << QStringLiteral("00.jpg") << QStringLiteral("0.jpg") << 1;
+    QTest::newRow("number inside a name") << QStringLiteral("foto2b.jpg") << QStringLiteral("foto10a.jpg") << -1;
+    QTest::newRow("text decides before the number") << QStringLiteral("abc10") << QStringLiteral("abd2") << -1;
+    QTest::newRow("shorter first when alike") << QStringLiteral("12") << QStringLiteral("12.jpg") << -1;
+    QTest::newRow("other extension after the number") << QStringLiteral("8.png") << QStringLiteral("9.jpg") << -1;
+}
+
+void TestReportLayout::naturalOrderReadsNumbersByValue()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(int, order);
+    const NaturalOrder natural;
+    QCOMPARE(natural.compare(first, second), order);
+    QCOMPARE(natural.compare(second, first), -order);
+}
+
+void TestReportLayout::queryFixesColumnsOnlyThroughTopLevelEqualities_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("fixed");  // TABLE.COLUMN=value, texts in quotes
+
+    const QString select = QStringLiteral("SELECT T.A, T.B FROM T T ");
+    QTest::newRow("the report window's condition")
+        << select + QStringLiteral("WHERE (T.USUARIO= '123' )ORDER BY T.A") << QStringList{QStringLiteral("T.USUARIO='123'")};
+    QTest::newRow("quoted names, a number")
+        << QStringLiteral("SELECT \"T\".\"A\" FROM \"T\" \"T\" WHERE \"T\".\"N\" = 42") << QStringList{QStringLiteral("T.N=42")};
+    QTest::newRow("bare column, literal first, sign") << select + QStringLiteral("WHERE -5 = N")
+                                                       << QStringList{QStringLiteral(".N=-5")};
+    QTest::newRow("doubled quote and keywords inside a text")
+        << select + QStringLiteral("WHERE T.A = 'O''Brien OR x'") << QStringList{QStringLiteral("T.A='O'Brien OR x'")};
+    QTest::newRow("ANDs, also in parentheses")
+        << select + QStringLiteral("WHERE (T.A = 'x' AND (T.B = 1)) and T.C > 2 AND T.D = 'y'")
+        << QStringList{QStringLiteral("T.A='x'"), QStringLiteral("T.B=1"), QStringLiteral("T.D='y'")};
+    QTest::newRow("OR: none") << select + QStringLiteral("WHERE T.A = 'x' OR T.B = 1") << QStringList{};
+    QTest::newRow("AND then OR: none") << select + QStringLiteral("WHERE T.A = 'x' AND T.B = 1 OR T.C = 2") << QStringList{};
+    QTest::newRow("OR in parentheses: the rest")
+        << select + QStringLiteral("WHERE T.A = 'x' AND (T.B = 1 OR T.C = 2)") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("NOT: the rest") << select + QStringLiteral("WHERE NOT T.A = 'x' AND T.B = 1")
+                                   << QStringList{QStringLiteral("T.B=1")};
+    QTest::newRow("NOT around ANDs: none") << select + QStringLiteral("WHERE NOT (T.A = 'x' AND T.B = 1)") << QStringList{};
+    QTest::newRow("the AND of BETWEEN joins nothing")
+        << select + QStringLiteral("WHERE T.N BETWEEN 1 AND 2 AND T.A = 'x'") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("CASE with AND inside: none")
+        << select + QStringLiteral("WHERE CASE WHEN T.A = 'x' AND T.B = 1 THEN 1 END = 1") << QStringList{};
+    QTest::newRow("subquery's WHERE is not the query's")
+        << select + QStringLiteral("WHERE T.ID IN (SELECT ID FROM U WHERE U.K = 1) AND T.A = 'x'")
+        << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("HAVING is not WHERE")
+        << select + QStringLiteral("WHERE T.A = 'x' GROUP BY T.A HAVING COUNT(*) = 1") << QStringList{QStringLiteral("T.A='x'")};
+    QTest::newRow("no WHERE") << QStringLiteral("SELECT * FROM (SELECT * FROM T WHERE T.A = 'x') S") << QStringList{};
+    QTest::newRow("UNION: none") << select + QStringLiteral("WHERE T.A = 'x' UNION SELECT A, B FROM U") << QStringList{};
+    QTest::newRow("comment: none") << select + QStringLiteral("WHERE T.A = 'x' -- AND T.B = 1") << QStringList{};
+    QTest::newRow("unclosed quote: none") << select + QStringLiteral("WHERE T.A = 'x") << QStringList{};
+    QTest::newRow("unbalanced parenthesis: none") << select + QStringLiteral("WHERE (T.A = 'x'") << QStringList{};
+    QTest::newRow("other comparisons, columns, functions, dates: none")
+        << select
+               + QStringLiteral("WHERE T.A <> 'x' AND T.B >= 1 AND T.C = U.C AND UPPER(T.D) = 'X' AND T.E = 1e3 AND "
+                                "T.F = TO_DATE('2017/1/1', 'YYYY/MM/DD') AND T.G = NULL")
+        << QStringList{};
+}
+
+void TestReportLayout::queryFixesColumnsOnlyThroughTopLevelEqualities()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, fixed);
+    QStringList found;
+    for (const FixedColumn& column : fixedColumns(sql))
+        found.append(QStringLiteral("%1.%2=%3").arg(column.table, column.column,
+                                                    column.value.metaType().id() == QMetaType::QString
+                                                        ? QLatin1Char('\'') + column.value.toString() + QLatin1Char('\'')
+                                                        : displayText(column.value)));
+    QCOMPARE(found, fixed);
 }
 
 void TestReportLayout::rowsFillPagesAboveThePageFooter_data()
@@ -238,6 +336,10 @@ void TestReportLayout::reportWithoutRowsShowsTheNoRowsBand()
              (QList<BandKind>{BandKind::PageHeader, BandKind::PageFooter, BandKind::ColumnHeadings, BandKind::NoRows,
                               BandKind::FooterBand}));
     QVERIFY(doc->pageText(0).contains(QStringLiteral("Nada")));
+    // A field the report's conditions fix shows that value where no row is.
+    QVERIFY(!doc->pageText(0).contains(QStringLiteral("fijo")));
+    doc->setFixedValues({{QStringLiteral("{t.a}"), QStringLiteral("fijo")}});
+    QCOMPARE(doc->pageText(0).split(u'\n').first(), QStringLiteral("fijo"));
 }
 
 void TestReportLayout::pageNumbersCountAllPagesOnceFinished()
@@ -290,6 +392,30 @@ void TestReportLayout::pageIsPaintedAtTheDeviceResolution()
     // Ink starts at the top margin (10 mm) and ends in the page footer, at both resolutions.
     QVERIFY(qAbs(inked.at(1).top() - 2 * inked.at(0).top()) <= 3);
     QVERIFY(inked.at(1).bottom() > 100 / 25.4 * (297 - 25));
+}
+
+void TestReportLayout::highlightedRowsStandOut()
+{
+    const ReportDefinition def = parseReportDefinition(
+        definitionXml("", " alternateFill='#00ff00'",
+                      "<highlight when=\"{T.G} = 'x'\" fill='#ff0000'/><highlight when=\"{T.G} = 'x'\" fill='#0000ff'/>"),
+        QStringLiteral("test"));
+    const auto doc = documentWith(def, 4);  // G: x y y x
+    constexpr double dpi = 50;
+    QImage image(qRound(210 / 25.4 * dpi), qRound(297 / 25.4 * dpi), QImage::Format_RGB32);
+    image.setDotsPerMeterX(qRound(dpi / 0.0254));
+    image.setDotsPerMeterY(qRound(dpi / 0.0254));
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        doc->paintPage(0, painter);
+    }
+    // Right of the text, in the middle of each row: rows start 40 mm from the top, 10 mm apart.
+    QList<QRgb> backgrounds;
+    for (int row = 0; row < 4; ++row)
+        backgrounds.append(image.pixel(qRound(150 / 25.4 * dpi), qRound((45 + 10 * row) / 25.4 * dpi)));
+    // The first matching highlight wins, also over the alternate fill of odd rows.
+    QCOMPARE(backgrounds, (QList<QRgb>{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 255, 255), qRgb(255, 0, 0)}));
 }
 
 QTEST_MAIN(TestReportLayout)

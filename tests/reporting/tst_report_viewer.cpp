@@ -58,7 +58,7 @@ std::unique_ptr<Report> TestReportViewer::open(const QString& run)
 void TestReportViewer::viewerShowsTheReportAndReachesCompletion_data()
 {
     QTest::addColumn<bool>("sorted");
-    QTest::newRow("rows as they come") << false;
+    QTest::newRow("the report's own order") << false;
     QTest::newRow("sorted: all rows read first") << true;
 }
 

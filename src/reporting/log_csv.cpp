@@ -1,0 +1,52 @@
+#include "reporting/log_csv.h"
+
+#include "reporting/formula.h"
+#include "reporting/report_document.h"
+
+namespace reporting {
+
+namespace {
+
+void appendField(QString& line, QString field)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!field.isEmpty() && formulaStarts.contains(field.front()))
+        field.prepend(u'\'');
+    if (field.contains(u';') || field.contains(u'"') || field.contains(u'\r') || field.contains(u'\n'))
+        field = u'"' + field.replace(u'"', QLatin1String("\"\"")) + u'"';
+    line += field;
+}
+
+QString csvLine(const QStringList& fields)
+{
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += u';';
+        appendField(line, fields.at(i));
+    }
+    return line + QLatin1String("\r\n");
+}
+
+}  // namespace
+
+QByteArray logCsv(const QList<LogCsvRow>& rows)
+{
+    QString text = csvLine({QStringLiteral("Archivo"), QStringLiteral("Subida"), QStringLiteral("Motivo")});
+    for (const LogCsvRow& row : rows)
+        text += csvLine({row.file, row.stored, row.reason});
+    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+QList<LogCsvRow> logCsvRows(const ReportDocument& document)
+{
+    QList<LogCsvRow> rows;
+    rows.reserve(document.rowCount());
+    for (int row = 0; row < document.rowCount(); ++row)
+        rows.append({displayText(document.value(row, QStringLiteral("{LOG_ABONADOSFOTOS.NOMBRE_FOTO}"))),
+                     displayText(document.value(row, QStringLiteral("{LOG_ABONADOSFOTOS.SUBIO}"))),
+                     displayText(document.value(row, QStringLiteral("{LOG_ABONADOSFOTOS.MOTIVO}")))});
+    return rows;
+}
+
+}  // namespace reporting
