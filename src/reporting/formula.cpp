@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace reporting {
@@ -16,6 +17,7 @@ struct Formula::Node {
     QVariant literal;
     QString name;
     std::shared_ptr<const Node> left, right;
+    int height = 1;  // levels of the tree below and including this node
 };
 
 namespace {
@@ -136,9 +138,9 @@ private:
 
 using NodePtr = std::shared_ptr<const Formula::Node>;
 
-NodePtr parseExpression(Scanner& s);
+NodePtr parseExpression(Scanner& s, int nesting);
 
-NodePtr parseTerm(Scanner& s)
+NodePtr parseTerm(Scanner& s, int nesting)
 {
     auto node = std::make_shared<Formula::Node>();
     const QChar c = s.peek();
@@ -157,7 +159,9 @@ NodePtr parseTerm(Scanner& s)
         node->literal = s.number();
     } else if (c == u'(') {
         s.expect(QLatin1String("("));
-        NodePtr inner = parseExpression(s);
+        if (nesting >= MaxFormulaDepth)
+            s.fail(QStringLiteral("demasiados paréntesis anidados"));
+        NodePtr inner = parseExpression(s, nesting + 1);
         s.expect(QLatin1String(")"));
         return inner;
     } else {
@@ -166,9 +170,9 @@ NodePtr parseTerm(Scanner& s)
     return node;
 }
 
-NodePtr parseExpression(Scanner& s)
+NodePtr parseExpression(Scanner& s, int nesting)
 {
-    NodePtr left = parseTerm(s);
+    NodePtr left = parseTerm(s, nesting);
     for (;;) {
         Formula::Node::Kind kind;
         if (s.accept(QLatin1String("+")))
@@ -180,7 +184,10 @@ NodePtr parseExpression(Scanner& s)
         auto node = std::make_shared<Formula::Node>();
         node->kind = kind;
         node->left = left;
-        node->right = parseTerm(s);
+        node->right = parseTerm(s, nesting);
+        node->height = 1 + std::max(node->left->height, node->right->height);
+        if (node->height > MaxFormulaDepth)
+            s.fail(QStringLiteral("demasiados términos seguidos"));
         left = node;
     }
 }
@@ -271,7 +278,7 @@ Formula Formula::parse(const QString& text)
         return formula;
     }
     try {
-        formula.m_root = parseExpression(scanner);
+        formula.m_root = parseExpression(scanner, 0);
         if (!scanner.atEnd())
             scanner.fail(QStringLiteral("texto sobrante"));
     } catch (const Failure&) {
@@ -292,6 +299,11 @@ Formula Formula::parse(const QString& text)
 QVariant Formula::evaluate(const FormulaContext& context) const
 {
     return m_root ? evaluateNode(*m_root, context) : QVariant();
+}
+
+int Formula::height() const
+{
+    return m_root ? m_root->height : 0;
 }
 
 QStringList Formula::fieldReferences() const

@@ -25,6 +25,11 @@ QString displayText(const QVariant& value);
 // A database value without the blanks that fixed-width (CHAR) columns pad texts with.
 QVariant withoutPadding(const QVariant& value);
 
+// How deep a formula may nest: its tree (each term in a row nests one level deeper, a reference to
+// another formula as deep as that one) and its parentheses. Parsing, evaluating and freeing a
+// formula recurse once per level: a deeper one is refused rather than exhausting the stack.
+constexpr int MaxFormulaDepth = 256;
+
 // terms joined by + or &: 'text' or "text" (a doubled quote stands for one), numbers, {TABLE.FIELD},
 // {@formula} and parenthesised formulas. + adds two numbers and joins anything else; & always joins.
 class Formula final {
@@ -39,6 +44,8 @@ public:
     // the quotes inside it, as 'O'Brien').
     static Formula parse(const QString& text);
     QVariant evaluate(const FormulaContext& context) const;
+    // Levels of the formula's tree, at most MaxFormulaDepth; references to other formulas count one.
+    int height() const;
     QStringList fieldReferences() const;
     QStringList formulaReferences() const;
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
+#include <cmath>
 #include <optional>
 
 namespace reporting {
@@ -89,8 +90,9 @@ private:
         if (!attributes.hasAttribute(name))
             return defaultValue;
         bool ok = false;
+        // Qt also reads "nan" and "inf", which no length is.
         const double value = attributes.value(name).toDouble(&ok);
-        if (!ok || value < 0)
+        if (!ok || !std::isfinite(value) || value < 0)
             fail(QStringLiteral("el atributo %1 de <%2> debe ser un número no negativo").arg(name, m_xml.name()));
         return value;
     }

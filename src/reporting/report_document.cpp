@@ -7,6 +7,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
+#include <algorithm>
 #include <functional>
 
 namespace reporting {
@@ -127,25 +128,39 @@ ReportDocument::ReportDocument(const ReportDefinition& definition, QStringList f
                               QStringLiteral("%1: el campo %2 no es del informe").arg(f.name, field));
         m_formulas.insert(f.name, parsed);
     }
-    // Formula references must name formulas and must not go round in a circle.
+    // Formula references must name formulas, must not go round in a circle, and must not nest
+    // deeper than a formula may (evaluating one recurses into those it refers to).
     QHash<QString, int> state;  // 1 visiting, 2 done
-    std::function<void(const QString&)> visit = [&](const QString& name) {
+    QHash<QString, int> depth;  // of a formula done: its height plus the depth of the deepest it refers to
+    std::function<int(const QString&, int)> visit = [&](const QString& name, int chain) {
         if (state.value(name) == 2)
-            return;
+            return depth.value(name);
         if (state.value(name) == 1)
             throw Failure(ReportFormulaError, QStringLiteral("Motor de informes"),
                           QStringLiteral("La fórmula %1 se refiere a sí misma").arg(name));
+        const auto tooDeep = [&] {
+            return Failure(ReportFormulaError, QStringLiteral("Motor de informes"),
+                           QStringLiteral("La fórmula %1 anida demasiadas fórmulas").arg(name));
+        };
+        if (chain > MaxFormulaDepth)
+            throw tooDeep();
         state.insert(name, 1);
+        int deepest = 0;
         for (const QString& ref : m_formulas.value(name).formulaReferences()) {
             if (!m_formulas.contains(ref))
                 throw Failure(ReportFormulaError, QStringLiteral("Motor de informes"),
                               QStringLiteral("%1: la fórmula {@%2} no existe").arg(name, ref));
-            visit(ref);
+            deepest = std::max(deepest, visit(ref, chain + 1));
         }
+        const int total = m_formulas.value(name).height() + deepest;
+        if (total > MaxFormulaDepth)
+            throw tooDeep();
         state.insert(name, 2);
+        depth.insert(name, total);
+        return total;
     };
     for (auto it = m_formulas.cbegin(); it != m_formulas.cend(); ++it)
-        visit(it.key());
+        visit(it.key(), 1);
     for (const RowHighlight& highlight : m_def.detail.highlights)
         m_highlights.append(SelectionFormula::parse(highlight.when));
     m_counts.resize(m_def.reportFooter.size());

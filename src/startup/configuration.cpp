@@ -73,7 +73,12 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
     QFile ini(file);
     if (!ini.open(QIODevice::ReadOnly))
         return defaultValue;
-    const auto value = findValue(decodeWindows1252(ini.readAll()), trimmedLine(section), trimmedLine(key));
+    return ReadIniText(ini.readAll(), section, key, defaultValue);
+}
+
+QString ReadIniText(const QByteArray& content, const QString& section, const QString& key, const QString& defaultValue)
+{
+    const auto value = findValue(decodeWindows1252(content), trimmedLine(section), trimmedLine(key));
     if (!value || value->isEmpty())
         return defaultValue;
     return value->left(MaxValueLength);

@@ -4,6 +4,7 @@
 #include "common/fixed_text.h"
 #include "db/connection.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -54,6 +55,8 @@ inline constexpr QLatin1String IniFileName{"Polidex.ini"};
 // without matching quotes, cut at 254 characters; the default when the file, section or key is
 // missing or the value is empty. The file's text is Windows-1252.
 QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue);
+// The same lookup in the bytes of a file already read.
+QString ReadIniText(const QByteArray& content, const QString& section, const QString& key, const QString& defaultValue);
 // Fills the globals from the configuration file and the platform. A failed conversion of an
 // integer key (6 overflow, 13 type mismatch) passes to the caller.
 void LoadConfiguration();
