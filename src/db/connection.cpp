@@ -125,7 +125,39 @@ void Connection::open(const QString& connectionString, const QString& userId, co
     const QString user = userId.isEmpty() ? connectionStringValue(text, QStringLiteral("User ID")) : userId;
     const QString secret = password.isEmpty() ? connectionStringValue(text, QStringLiteral("Password")) : password;
     const QList<detail::SocketId> socketsBefore = detail::openSockets();
-    d->database = openDataSource(d->name, dataSource, user, secret, d->timeout);
+    const auto newSockets = [socketsBefore] {
+        QList<detail::SocketId> sockets;
+        for (const detail::SocketId& socket : detail::openSockets())
+            if (!socketsBefore.contains(socket))
+                sockets.append(socket);
+        return sockets;
+    };
+    {
+        // Once connected, a driver runs commands of its own before the open returns: a server that
+        // stops answering then must not hold the open for ever. The time to connect, then a command's.
+        const auto limit = d->commandTimeout.count() > 0 && d->timeout > 0
+                               ? std::chrono::milliseconds(std::chrono::seconds(d->timeout)) + d->commandTimeout
+                               : std::chrono::milliseconds(0);
+        detail::ServerWatchdog opening(newSockets, limit);
+        const auto unanswered = [&] {
+            return Failure(ProviderError::ErrorsOccurred, QStringLiteral("Retratix"),
+                           QStringLiteral("El servidor de la base de datos no respondió en %1 segundos; se cortó la conexión.")
+                               .arg(limit.count() / 1000.0));
+        };
+        opening.arm();
+        try {
+            d->database = openDataSource(d->name, dataSource, user, secret, d->timeout);
+        } catch (const Failure&) {
+            if (opening.fired())
+                throw unanswered();
+            throw;
+        }
+        opening.disarm();
+        if (opening.fired()) {
+            d->close();
+            throw unanswered();
+        }
+    }
 
     // The sockets the watchdog cuts: libpq's own, else those the driver opened just now.
     QList<detail::SocketId> sockets;
@@ -135,9 +167,7 @@ void Connection::open(const QString& connectionString, const QString& userId, co
             if (socket.descriptor == fd)
                 sockets.append(socket);
     } else if (d->database.driverName() != QLatin1String("QSQLITE")) {
-        for (const detail::SocketId& socket : detail::openSockets())
-            if (!socketsBefore.contains(socket))
-                sockets.append(socket);
+        sockets = newSockets();
     }
     if (!sockets.isEmpty())
         d->watchdog = std::make_unique<detail::ServerWatchdog>(sockets, d->commandTimeout);

@@ -26,10 +26,18 @@ QList<SocketId> openSockets()
 }
 
 ServerWatchdog::ServerWatchdog(QList<SocketId> sockets, std::chrono::milliseconds limit)
+    : m_limit(limit)
+{
+    if (sockets.isEmpty())
+        return;
+    m_sockets = [sockets = std::move(sockets)] { return sockets; };
+    m_thread = std::thread([this] { watch(); });
+}
+
+ServerWatchdog::ServerWatchdog(std::function<QList<SocketId>()> sockets, std::chrono::milliseconds limit)
     : m_sockets(std::move(sockets)), m_limit(limit)
 {
-    if (!m_sockets.isEmpty())
-        m_thread = std::thread([this] { watch(); });
+    m_thread = std::thread([this] { watch(); });
 }
 
 ServerWatchdog::~ServerWatchdog()
@@ -96,7 +104,7 @@ void ServerWatchdog::watch()
         m_fired = true;
         m_armed = false;
 #ifdef Q_OS_LINUX
-        for (const SocketId& socket : std::as_const(m_sockets)) {
+        for (const SocketId& socket : m_sockets()) {
             struct stat st {};
             if (::fstat(socket.descriptor, &st) == 0 && S_ISSOCK(st.st_mode) &&
                 static_cast<unsigned long>(st.st_ino) == socket.inode)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,6 +29,8 @@ QList<SocketId> openSockets();
 class ServerWatchdog final {
 public:
     ServerWatchdog(QList<SocketId> sockets, std::chrono::milliseconds limit);
+    // Sockets known only when the limit is reached (those a driver opened while connecting).
+    ServerWatchdog(std::function<QList<SocketId>()> sockets, std::chrono::milliseconds limit);
     ~ServerWatchdog();
     ServerWatchdog(const ServerWatchdog&) = delete;
     ServerWatchdog& operator=(const ServerWatchdog&) = delete;
@@ -42,7 +45,7 @@ public:
 private:
     void watch();
 
-    QList<SocketId> m_sockets;
+    std::function<QList<SocketId>()> m_sockets;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::chrono::milliseconds m_limit;

@@ -14,7 +14,17 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <QUrl>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <sys/stat.h>
 
 using db::Recordset;
@@ -76,6 +86,91 @@ void addEngineRows()
 }
 
 }  // namespace
+
+// Relays one PostgreSQL session until the server has said for the first time that it is ready for
+// a command, then passes nothing more on from the server: a server that stops answering right
+// after the login, while the driver still runs its own first commands.
+class MuteAfterLoginProxy final {
+public:
+    MuteAfterLoginProxy(const QString& host, int serverPort)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_listener, 1) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        address.sin_port = htons(quint16(serverPort));
+        ::inet_pton(AF_INET, host == QLatin1String("localhost") ? "127.0.0.1" : qPrintable(host), &address.sin_addr);
+        m_thread = std::thread([this, address] { relay(address); });
+    }
+    ~MuteAfterLoginProxy()
+    {
+        m_stopping = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+
+private:
+    void relay(sockaddr_in server)
+    {
+        pollfd listening{m_listener, POLLIN, 0};
+        while (!m_stopping && ::poll(&listening, 1, 50) <= 0) {
+        }
+        if (m_stopping)
+            return;
+        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (client >= 0 && ::connect(upstream, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0)
+            pass(client, upstream);
+        ::close(client);
+        ::close(upstream);
+    }
+    void pass(int client, int upstream)
+    {
+        QByteArray fromServer;  // what the server said that is not yet passed on whole
+        bool muted = false;
+        pollfd both[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+        char buffer[65536];
+        while (!m_stopping) {
+            if (::poll(both, 2, 50) <= 0)
+                continue;
+            if (both[0].revents) {
+                const ssize_t n = ::read(client, buffer, sizeof buffer);
+                if (n <= 0)
+                    return;
+                ::send(upstream, buffer, size_t(n), MSG_NOSIGNAL);
+            }
+            if (both[1].revents) {
+                const ssize_t n = ::read(upstream, buffer, sizeof buffer);
+                if (n <= 0)
+                    return;
+                if (muted)
+                    continue;
+                fromServer.append(buffer, n);
+                // Messages pass on whole: a type byte, then a length that counts itself.
+                while (!muted && fromServer.size() >= 5) {
+                    const quint32 length = qFromBigEndian<quint32>(fromServer.constData() + 1);
+                    if (fromServer.size() < qsizetype(length) + 1)
+                        break;
+                    muted = fromServer.at(0) == 'Z';
+                    ::send(client, fromServer.constData(), length + 1, MSG_NOSIGNAL);
+                    fromServer.remove(0, length + 1);
+                }
+            }
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+};
 
 class RecordsetTest final : public QObject {
     Q_OBJECT
@@ -611,6 +706,34 @@ private slots:
         }
         QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
         QVERIFY_THROWS_EXCEPTION(Failure, connection.execute(QStringLiteral("SELECT 1")));
+    }
+
+    // A server that stops answering once the login is done, while the driver runs its own first
+    // commands: the open ends too, after the time to connect and a command's time-out.
+    void openThatGetsNoAnswerEnds()
+    {
+        QString skip;
+        if (!m_engines.connection(QStringLiteral("postgresql"), skip))
+            QSKIP(qPrintable(skip));
+        QUrl url(m_engines.dataSource(QStringLiteral("postgresql")));
+        MuteAfterLoginProxy proxy(url.host(), url.port(5432));
+        QVERIFY(proxy.port() > 0);
+        url.setPort(proxy.port());
+        url.setQuery(QStringLiteral("sslmode=disable&gssencmode=disable"));
+        db::Connection connection;
+        connection.setConnectionTimeout(1);
+        connection.setCommandTimeoutMs(1000);
+        QElapsedTimer waited;
+        waited.start();
+        try {
+            connection.open(programConnectionString(url.toString()));
+            QFAIL("an open without answers succeeded");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number, ProviderError::ErrorsOccurred);
+            QVERIFY2(failure.description.contains(QStringLiteral("no respondió")), qPrintable(failure.description));
+        }
+        QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(connection.state(), db::Connection::StateClosed);
     }
 
     // A database file in the older journal mode, read by another program when the connection
