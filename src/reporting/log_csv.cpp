@@ -2,6 +2,10 @@
 
 #include "reporting/formula.h"
 #include "reporting/report_document.h"
+#include "reporting/report_engine.h"
+
+#include <QDir>
+#include <QSaveFile>
 
 namespace reporting {
 
@@ -47,6 +51,14 @@ QList<LogCsvRow> logCsvRows(const ReportDocument& document)
                      displayText(document.value(row, QStringLiteral("{LOG_ABONADOSFOTOS.SUBIO}"))),
                      displayText(document.value(row, QStringLiteral("{LOG_ABONADOSFOTOS.MOTIVO}")))});
     return rows;
+}
+
+void writeLogCsv(const ReportDocument& document, const QString& path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(logCsv(logCsvRows(document))) < 0 || !file.commit())
+        throw Failure(ReportNotWritten, QStringLiteral("Motor de informes"),
+                      QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)));
 }
 
 }  // namespace reporting

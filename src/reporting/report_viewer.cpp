@@ -508,14 +508,19 @@ void ReportViewer::resizeEvent(QResizeEvent* event)
         d->render();
 }
 
-void exportReportToPdf(Report& report, const QString& pdfPath)
+const ReportDocument& runReportToEnd(Report& report)
 {
     auto* engine = dynamic_cast<EngineReport*>(&report);
     if (!engine)
         throw Failure(ReportNotOfThisEngine, QStringLiteral("Motor de informes"),
                       QStringLiteral("El informe no es del motor de informes del programa"));
     engine->runToEnd();
-    writePdf(*engine->document(), pdfPath);
+    return *engine->document();
+}
+
+void exportReportToPdf(Report& report, const QString& pdfPath)
+{
+    writePdf(runReportToEnd(report), pdfPath);
 }
 
 }  // namespace reporting

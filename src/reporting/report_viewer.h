@@ -56,5 +56,7 @@ private:
 
 // Runs the report and writes all its pages as a PDF file; raises a Failure on error.
 void exportReportToPdf(Report& report, const QString& pdfPath);
+// Runs the report to its end; its pages stay the report's. Raises the run's failure.
+const ReportDocument& runReportToEnd(Report& report);
 
 }  // namespace reporting

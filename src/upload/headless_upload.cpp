@@ -121,6 +121,10 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                                    tr("Vigila CARPETA y sube cada foto cuando deja de cambiar; termina con Ctrl+C."),
                                    tr("CARPETA"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), tr("Escribe el informe en ARCHIVO (PDF)."), tr("ARCHIVO"));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 tr("Con --upload: escribe las filas del informe en ARCHIVO (CSV para una hoja de "
+                                    "cálculo: UTF-8, separadas por «;»)."),
+                                 tr("ARCHIVO"));
     const QCommandLineOption pdfDir(QStringLiteral("pdf-dir"),
                                     tr("Con --watch: escribe el informe de cada subida en CARPETA."), tr("CARPETA"));
     const QCommandLineOption settle(QStringLiteral("settle"),
@@ -140,7 +144,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                                        tr("CARPETA"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, tr("Muestra esta ayuda."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, tr("Muestra la versión."));
-    parser.addOptions({upload, check, watch, pdf, pdfDir, settle, quiet, fit, upright, formats, originals, help, version});
+    parser.addOptions({upload, check, watch, pdf, csv, pdfDir, settle, quiet, fit, upright, formats, originals, help, version});
 
     const auto usage = [&](const QString& problem) {
         err << problem << "\n\n" << parser.helpText();
@@ -171,6 +175,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (!settleOk || settleSeconds < 0)
         return usage(tr("--settle: «%1» no es un número de segundos.").arg(parser.value(settle)));
     const bool beQuiet = parser.isSet(quiet);
+    if (parser.isSet(csv) && !parser.isSet(upload))
+        return usage(tr("--csv solo va con --upload."));
 
     StreamMessages messages(err);
     const ScopedMessages scoped(messages);
@@ -244,8 +250,10 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
 
     const QString folder = QFileInfo(parser.value(upload)).absoluteFilePath();
     std::unique_ptr<PdfRunReport> report;
-    if (parser.isSet(pdf))
-        report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdf)).absoluteFilePath());
+    if (parser.isSet(pdf) || parser.isSet(csv))
+        report = std::make_unique<PdfRunReport>(
+            parser.isSet(pdf) ? QFileInfo(parser.value(pdf)).absoluteFilePath() : QString(),
+            parser.isSet(csv) ? QFileInfo(parser.value(csv)).absoluteFilePath() : QString());
     TerminalProgress progress(stderr, !beQuiet);
     UploadRun::Settings settings = runSettings();
     settings.folder = folder;
@@ -256,8 +264,12 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
 
     if (!beQuiet) {
         out << summary.toText();
-        if (report && summary.end == UploadSummary::End::Completed)
-            out << tr(", informe en %1").arg(QDir::toNativeSeparators(report->pdfPath()));
+        if (report && summary.end == UploadSummary::End::Completed) {
+            if (!report->pdfPath().isEmpty())
+                out << tr(", informe en %1").arg(QDir::toNativeSeparators(report->pdfPath()));
+            if (!report->csvPath().isEmpty())
+                out << tr(", filas en %1").arg(QDir::toNativeSeparators(report->csvPath()));
+        }
         out << '\n';
         out.flush();
     }

@@ -1,5 +1,7 @@
 #include "upload/pdf_run_report.h"
 
+#include "reporting/log_csv.h"
+#include "reporting/report_pages_output.h"
 #include "reporting/report_preparation.h"
 #include "reporting/report_viewer.h"
 
@@ -12,5 +14,9 @@ void PdfRunReport::open(const QString& reportFile, const QString& condition, con
     request.dataSource = dataSource;
     reporting::ReportPreparation preparation;
     const std::unique_ptr<reporting::Report> report = preparation.prepare(request);
-    reporting::exportReportToPdf(*report, m_pdfPath);
+    const reporting::ReportDocument& document = reporting::runReportToEnd(*report);
+    if (!m_pdfPath.isEmpty())
+        reporting::writePdf(document, m_pdfPath);
+    if (!m_csvPath.isEmpty())
+        reporting::writeLogCsv(document, m_csvPath);
 }

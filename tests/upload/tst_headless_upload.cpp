@@ -73,6 +73,10 @@ void TestHeadlessUpload::exitStatusAndReport_data()
     };
     QTest::newRow("completed with PDF") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1
                                         << QStringList() << QString();
+    // The rows as the report orders them (those not stored first), for a spreadsheet.
+    QTest::newRow("completed with CSV") << names({"123.jpg", "555.jpg", "notes.txt"}) << true << false << 0 << 1
+                                        << QStringList{QStringLiteral("--csv"), QStringLiteral("filas.csv")}
+                                        << QString();
     QTest::newRow("completed without PDF") << names({"123.jpg"}) << true << false << 0 << 1 << QStringList()
                                            << QString();
     QTest::newRow("failed run names its file") << names({"123.jpg", "99999999999.jpg"}) << true << true << 1 << 1
@@ -108,6 +112,10 @@ void TestHeadlessUpload::exitStatusAndReport()
     QStringList arguments = {QStringLiteral("retratix"), QStringLiteral("--upload"), folder};
     if (askPdf)
         arguments << QStringLiteral("--pdf") << pdf;
+    // A file an option names is the work folder's.
+    for (qsizetype i = 1; i < options.size(); ++i)
+        if (options.at(i - 1) == QLatin1String("--csv"))
+            options[i] = work.filePath(options.at(i));
     arguments += options;
 
     QString output;
@@ -125,6 +133,15 @@ void TestHeadlessUpload::exitStatusAndReport()
         QFile written(pdf);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QVERIFY(written.read(5) == "%PDF-");
+    }
+    const qsizetype csvAt = options.indexOf(QStringLiteral("--csv"));
+    if (csvAt >= 0 && exitStatus == 0) {
+        QFile csv(options.at(csvAt + 1));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll(), QByteArray("\xEF\xBB\xBF"
+                                           "Archivo;Subida;Motivo\r\n"
+                                           "555.jpg;N;Abonado no existente\r\n"
+                                           "123.jpg;S;Foto Insertada\r\n"));
     }
 }
 
