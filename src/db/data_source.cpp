@@ -94,8 +94,8 @@ QSqlDatabase openPostgres(const QString& connectionName, const DataSource& sourc
     database.setHostName(source.host);
     database.setPort(source.port);
     database.setDatabaseName(source.database);
-    database.setUserName(userId);
-    database.setPassword(password);
+    database.setUserName(source.user.isEmpty() ? userId : source.user);
+    database.setPassword(source.user.isEmpty() ? password : source.password);
     // libpq waits at least 2 seconds.
     QStringList options{QStringLiteral("connect_timeout=%1").arg(qMax(timeoutSeconds, 2))};
     if (!source.options.isEmpty())
@@ -226,7 +226,7 @@ DataSource parseDataSource(const QString& dataSource)
     DataSource result;
     auto malformed = [&](const QString& why) {
         return openFailure(QStringLiteral("Retratix"), QStringLiteral("Origen de datos no válido (") + why +
-                                                           QStringLiteral("): ") + text);
+                                                           QStringLiteral("): ") + shownDataSource(text));
     };
     if (text.isEmpty())
         throw malformed(QStringLiteral("vacío"));
@@ -251,9 +251,19 @@ DataSource parseDataSource(const QString& dataSource)
         result.host = url.host();
         result.port = url.port(5432);
         result.database = database;
+        result.user = url.userName(QUrl::FullyDecoded);
+        result.password = url.password(QUrl::FullyDecoded);
+        // libpq's keywords (sslmode, sslrootcert, connect_timeout, application_name...), each value
+        // quoted as libpq reads it. The driver splits its options at ";", which no value may hold.
         QStringList options;
-        for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
-            options.append(key + QLatin1Char('=') + value);
+        static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
+        for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+            if (!keyword.match(key).hasMatch() || value.contains(QLatin1Char(';')))
+                throw malformed(QStringLiteral("opción no válida: ") + key);
+            QString quoted = value;
+            quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+            options.append(key + QStringLiteral("='") + quoted + QLatin1Char('\''));
+        }
         result.options = options.join(QLatin1Char(';'));
         return result;
     }
@@ -267,6 +277,25 @@ DataSource parseDataSource(const QString& dataSource)
     result.engine = Engine::OracleService;
     result.database = text;
     return result;
+}
+
+QString shownDataSource(const QString& dataSource)
+{
+    const QString text = dataSource.trimmed();
+    if (!text.startsWith(QLatin1String("postgres"), Qt::CaseInsensitive) || !text.contains(QLatin1String("://")))
+        return text;
+    QUrl url(text);
+    if (!url.isValid())
+        return QStringLiteral("postgresql://…");  // nothing of it shown: it may hold a password
+    if (!url.password().isEmpty())
+        url.setPassword(QStringLiteral("***"));
+    QUrlQuery query(url);
+    if (query.hasQueryItem(QStringLiteral("password"))) {
+        query.removeAllQueryItems(QStringLiteral("password"));
+        query.addQueryItem(QStringLiteral("password"), QStringLiteral("***"));
+        url.setQuery(query);
+    }
+    return url.toString();
 }
 
 QString connectionStringValue(const QString& connectionString, const QString& key)
@@ -321,7 +350,7 @@ QSqlDatabase openDataSource(const QString& connectionName, const QString& dataSo
     case Engine::Odbc: return openOdbc(connectionName, source.database, userId, password, timeoutSeconds);
     case Engine::OracleService: return openOracle(connectionName, source.database, userId, password, timeoutSeconds);
     }
-    throw openFailure(QStringLiteral("Retratix"), dataSource);
+    throw openFailure(QStringLiteral("Retratix"), shownDataSource(dataSource));
 }
 
 Failure failureFromSqlError(const QSqlError& error, const QString& driverName)

@@ -34,12 +34,17 @@ struct DataSource {
     QString host;      // PostgreSQL
     int port = 5432;   // PostgreSQL
     QString database;  // PostgreSQL database, ODBC data source name, Oracle service name
-    QString options;   // PostgreSQL URL query items as libpq connect options ("sslmode=require")
+    QString options;   // PostgreSQL URL query items as libpq connect options ("sslmode='require'")
+    QString user;      // PostgreSQL: the URL's user and password, which stand for the program's account
+    QString password;
 };
 
 // Reads "sqlite:PATH", "postgresql://HOST[:PORT]/DBNAME", "odbc:DSN" or any other name (Oracle
 // service). Raises a Failure (ProviderError::ErrorsOccurred) for an empty or malformed data source.
 DataSource parseDataSource(const QString& dataSource);
+
+// The data source as it may be shown: without a password in a URL or among its options.
+QString shownDataSource(const QString& dataSource);
 
 // The value of one key of an OLE DB style connection string ("Key=Value;Key=Value"): keys without
 // regard to case, values trimmed of blanks; a value in double or single quotes is taken as written,

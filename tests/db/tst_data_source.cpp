@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -201,6 +202,55 @@ private slots:
         db::Connection wrongPassword;
         QVERIFY_THROWS_EXCEPTION(Failure, wrongPassword.open(QStringLiteral("User ID=regusr1;Password=wrong;Data Source=") + pg));
         QCOMPARE(wrongPassword.state(), int(db::Connection::StateClosed));
+    }
+
+    // Connection options as PostgreSQL users write them in the URL: TLS verified against a
+    // certificate authority, the time to connect, the name the server shows; the URL's account
+    // stands for the program's. A password never shows in a failure's text.
+    void connectionOptionsInTheUrl_data()
+    {
+        QTest::addColumn<QString>("url");     // with {server} (host:port), {ca} (the server's) and {other ca}
+        QTest::addColumn<QString>("reason");  // in the failure's text; empty: the open succeeds
+        const QString db = QStringLiteral("postgresql://{server}/retratix?");
+        QTest::newRow("verified TLS, options") << db + QStringLiteral("sslmode=verify-full&sslrootcert={ca}&connect_timeout=5&"
+                                                                      "application_name=retratix_prueba")
+                                               << QString();
+        QTest::newRow("certificate of another authority")
+            << db + QStringLiteral("sslmode=verify-full&sslrootcert={other ca}") << QStringLiteral("certificate verify failed");
+        QTest::newRow("wrong password in the URL")
+            << QStringLiteral("postgresql://regusr1:Secr3tPw@{server}/retratix?sslmode=verify-full&sslrootcert={ca}")
+            << QStringLiteral("password authentication failed");
+        QTest::newRow("malformed URL with a password")
+            << QStringLiteral("postgresql://regusr1:Secr3tPw@{server}") << QStringLiteral("regusr1:***@");
+        QTest::newRow("option that is no keyword")
+            << db + QStringLiteral("ssl-mode=require") << QStringLiteral("opción no válida");
+    }
+    void connectionOptionsInTheUrl()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, reason);
+        const QString ca = qEnvironmentVariable("RETRATIX_PG_CA");
+        if (ca.isEmpty())
+            QSKIP("no PostgreSQL server with TLS (test.sh starts one)");
+        url.replace(QLatin1String("{server}"),
+                    qEnvironmentVariable("RETRATIX_PG_HOST") + QLatin1Char(':') + qEnvironmentVariable("RETRATIX_PG_PORT"));
+        url.replace(QLatin1String("{ca}"), ca).replace(QLatin1String("{other ca}"), qEnvironmentVariable("RETRATIX_PG_OTHER_CA"));
+        db::Connection connection;
+        connection.setConnectionTimeout(5);
+        try {
+            connection.open(programConnectionString(url));
+            QVERIFY2(reason.isEmpty(), qPrintable(QStringLiteral("opened ") + url));
+        } catch (const Failure& failure) {
+            QVERIFY2(!reason.isEmpty() && failure.description.contains(reason), qPrintable(failure.description));
+            QVERIFY2(!failure.description.contains(QLatin1String("Secr3t")), qPrintable(failure.description));
+            return;
+        }
+        QSqlQuery query(connection.database());
+        QVERIFY(query.exec(QStringLiteral("SELECT s.ssl, a.application_name FROM pg_stat_ssl s JOIN pg_stat_activity a "
+                                          "ON a.pid = s.pid WHERE s.pid = pg_backend_pid()")) &&
+                query.next());
+        QVERIFY(query.value(0).toBool());
+        QCOMPARE(query.value(1).toString(), QStringLiteral("retratix_prueba"));
     }
 
     void failureNumbersFromEngineErrors_data()

@@ -9,6 +9,11 @@
 #   RETRATIX_DBTESTS_PG_DATASOURCE  postgresql://127.0.0.1:PORT/retratix_db_tests  (tests/db only: it drops and
 #   RETRATIX_DBTESTS_ODBC_DATASOURCE odbc:retratix_db_tests                          recreates its tables)
 #   RETRATIX_PG_HOST, RETRATIX_PG_PORT, RETRATIX_ODBC_DRIVER (the driver library), ODBCINI, ODBCSYSINI
+#   RETRATIX_PG_CA                  the certificate authority of the server's TLS certificate (for 127.0.0.1
+#                                   and localhost); RETRATIX_PG_OTHER_CA one that did not sign it.
+#   RETRATIX_PG_OPTIONS             sslmode=verify-full&sslrootcert=$RETRATIX_PG_CA: the two data sources
+#                                   above carry it, so that PostgreSQL tests go over verified TLS.
+# Without openssl the server runs without TLS and the last three stay unset.
 # regusr1 may create databases, for tests that want one of their own.
 # Without the binaries it says so and exports nothing.
 
@@ -35,6 +40,27 @@ _retratix_pg_free_port() {
         fi
     done
     return 1
+}
+
+# A certificate authority, a server certificate it signs for 127.0.0.1 and localhost, and another
+# authority, in $1 (EC keys: quick to make). The server's key is readable by its owner only.
+_retratix_pg_make_tls() {
+    local tls=$1
+    command -v openssl >/dev/null 2>&1 || return 1
+    mkdir -p "$tls"
+    (
+        cd "$tls" &&
+            openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 7 \
+                -subj "/CN=Retratix test CA" -keyout ca.key -out ca.pem &&
+            openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=127.0.0.1" \
+                -keyout server.key -out server.csr &&
+            printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >server.ext &&
+            openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 7 \
+                -extfile server.ext -out server.pem &&
+            openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 7 \
+                -subj "/CN=Another CA" -keyout other-ca.key -out other-ca.pem &&
+            chmod 600 server.key ca.key other-ca.key
+    ) >/dev/null 2>&1
 }
 
 _retratix_odbc_driver() {
@@ -69,9 +95,16 @@ postgres_cluster_start() {
     }
 
     port=$(_retratix_pg_free_port) || { echo "postgres_cluster_start: no free port" >&2; return 1; }
+    local tls="$_retratix_pg_dir/tls" tls_options=""
+    if _retratix_pg_make_tls "$tls"; then
+        [ "$(id -u)" -eq 0 ] && chown -R postgres: "$tls"
+        tls_options="-c ssl=on -c ssl_cert_file=$tls/server.pem -c ssl_key_file=$tls/server.key"
+    else
+        echo "postgres_cluster_start: no openssl; the server runs without TLS" >&2
+    fi
     # The server's defaults stand (fsync and synchronous_commit on): the tests measure real commits.
     _retratix_pg_as_owner "$RETRATIX_PG_BIN/pg_ctl" -D "$data" -l "$log" -w -t 60 \
-        -o "-p $port -c listen_addresses=127.0.0.1 -k $_retratix_pg_dir" start >/dev/null || {
+        -o "-p $port -c listen_addresses=127.0.0.1 -k $_retratix_pg_dir $tls_options" start >/dev/null || {
         cat "$log" >&2
         return 1
     }
@@ -117,8 +150,14 @@ EOF
 
     export RETRATIX_PG_HOST=127.0.0.1
     export RETRATIX_PG_PORT="$port"
-    export RETRATIX_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix"
-    export RETRATIX_DBTESTS_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix_db_tests"
+    local query=""
+    if [ -n "$tls_options" ]; then
+        export RETRATIX_PG_CA="$tls/ca.pem" RETRATIX_PG_OTHER_CA="$tls/other-ca.pem"
+        export RETRATIX_PG_OPTIONS="sslmode=verify-full&sslrootcert=$tls/ca.pem"
+        query="?$RETRATIX_PG_OPTIONS"
+    fi
+    export RETRATIX_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix$query"
+    export RETRATIX_DBTESTS_PG_DATASOURCE="postgresql://127.0.0.1:$port/retratix_db_tests$query"
     echo "PostgreSQL test cluster on 127.0.0.1:$port ($_retratix_pg_dir)" >&2
 }
 
@@ -137,4 +176,5 @@ postgres_cluster_stop() {
     fi
     rm -rf "$_retratix_pg_dir"
     _retratix_pg_dir=""
+    unset RETRATIX_PG_CA RETRATIX_PG_OTHER_CA RETRATIX_PG_OPTIONS
 }

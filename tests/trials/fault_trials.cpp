@@ -235,7 +235,12 @@ Tally serverFrozenTrial(const Context& ctx, PrivateServer& server, qint64 runMs)
         slowestEnd = qMax(slowestEnd, sinceFreeze.elapsed());
         if (backend > 0)
             ::kill(pid_t(backend), SIGCONT);
-        if (!completedFirst(result, completed) && checkEndedWith(result, QStringLiteral("no respondió"), tally, context))
+        // Frozen while the program still connects: start-up ends with its own message (the open is
+        // bounded by the time to connect and a command's time-out).
+        const QString expected = result.err.contains(QStringLiteral("No hay Conexión a la Base de Datos"))
+                                     ? QStringLiteral("No hay Conexión a la Base de Datos")
+                                     : QStringLiteral("no respondió");
+        if (!completedFirst(result, completed) && checkEndedWith(result, expected, tally, context))
             tally.note(context + QStringLiteral(": ") + result.summary());
         checkAfterFault(scene, ctx, runMs, tally, context);
     }

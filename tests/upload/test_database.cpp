@@ -103,6 +103,9 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
             return nullptr;
         }
         database->m_dataSource = QStringLiteral("postgresql://%1:%2/%3").arg(host, port, database->m_pgDatabase);
+        // Over verified TLS where the test server has it.
+        if (const QString options = qEnvironmentVariable("RETRATIX_PG_OPTIONS"); !options.isEmpty())
+            database->m_dataSource += QLatin1Char('?') + options;
     }
     database->connect();
     return database;
