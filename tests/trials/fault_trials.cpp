@@ -11,6 +11,7 @@
 // without one; those that stop or freeze a server start one of their own, since the other tests
 // go on using theirs.
 
+#include "desks_trial.h"
 #include "trial_support.h"
 
 #include <QCommandLineParser>
@@ -45,15 +46,16 @@ struct Scale {
     int writerTrials;  // per engine
     int heldTrials;
     bool oddEntriesOnServer;
+    int deskPhotos;  // per desk
 };
-constexpr Scale ShortScale{200, 5, 100, 2, 1, 200, 1, 1, false};
-constexpr Scale LongScale{1000, 100, 1000, 10, 5, 1000, 10, 5, true};
+constexpr Scale ShortScale{200, 5, 100, 2, 1, 200, 1, 1, false, 50};
+constexpr Scale LongScale{1000, 100, 1000, 10, 5, 1000, 10, 5, true, 500};
 
 // A run that must end on its own (a server stopped or frozen, a lock held) has this long: the
 // command time-out of 30 s and a margin.
 constexpr qint64 EndBoundMs = 60'000;
 
-enum class TrialId { Measure, Kills, ServerStopped, ServerFrozen, Writers, SqliteHeld, OddEntries };
+enum class TrialId { Measure, Kills, ServerStopped, ServerFrozen, Writers, SqliteHeld, OddEntries, Desks };
 
 struct Context {
     Scale scale;
@@ -706,7 +708,7 @@ int main(int argc, char* argv[])
                                            QStringLiteral("PATH"), QStringLiteral(RETRATIX_PROGRAM));
     parser.addOptions({longOption, seedOption, programOption});
     parser.addPositionalArgument(QStringLiteral("trial"),
-                                 QStringLiteral("kills, server-stopped, server-frozen, writers, sqlite-held, odd-entries"));
+                                 QStringLiteral("kills, server-stopped, server-frozen, writers, sqlite-held, odd-entries, desks"));
     parser.process(application);
     const QStringList chosen = parser.positionalArguments();
     const auto wanted = [&](const char* trial) { return chosen.isEmpty() || chosen.contains(QLatin1String(trial)); };
@@ -761,6 +763,11 @@ int main(int argc, char* argv[])
             // server one database per entry.
             for (const Engine engine : ctx.scale.oddEntriesOnServer ? ctx.engines() : QList<Engine>{Engine::Sqlite})
                 report(oddEntriesTrial(ctx, engine));
+        }
+        if (wanted("desks")) {
+            for (const Engine engine : ctx.engines())
+                report(desksTrial(parser.value(programOption), engine, ctx.serverFor(engine), ctx.scale.deskPhotos,
+                                  ctx.random(TrialId::Desks, engine, 0)));
         }
     } catch (const SetupError& error) {
         out() << "The trials could not be set up: " << error.what() << Qt::endl;

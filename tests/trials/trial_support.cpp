@@ -448,15 +448,16 @@ ProgramFolder::ProgramFolder(const QString& program)
         throw SetupError(QStringLiteral("cannot make ") + runtime);
 }
 
-void ProgramFolder::configure(const QString& dataSource) const
+void ProgramFolder::configure(const QString& dataSource, int installation) const
 {
     writeFile(m_dir.filePath(QStringLiteral("Polidex.ini")),
               "[Conexion]\r\nSID=" + dataSource.toUtf8() +
                   "\r\n[Form]\r\nLeft=0\r\nTop=0\r\nWidth=7500\r\nHeight=5200\r\n[Listados]\r\nRptPath=" +
-                  sourceDir().toUtf8() + "/reports/\r\n[Impresoras]\r\nInstalacion=1\r\n");
+                  sourceDir().toUtf8() + "/reports/\r\n[Impresoras]\r\nInstalacion=" + QByteArray::number(installation) +
+                  "\r\n");
 }
 
-Run ProgramFolder::start(const QString& photoFolder) const
+Run ProgramFolder::start(const QString& photoFolder, const QStringList& options) const
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -464,7 +465,7 @@ Run ProgramFolder::start(const QString& photoFolder) const
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(environment);
     process->setProgram(m_dir.filePath(QStringLiteral("retratix")));
-    process->setArguments({QStringLiteral("--upload"), photoFolder});
+    process->setArguments(QStringList{QStringLiteral("--upload"), photoFolder} + options);
     process->start();
     if (!process->waitForStarted(10000))
         throw SetupError(QStringLiteral("cannot start the program: ") + process->errorString());

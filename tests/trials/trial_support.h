@@ -174,9 +174,10 @@ private:
 class ProgramFolder final {
 public:
     explicit ProgramFolder(const QString& program);
-    // Polidex.ini for installation 1 and this database.
-    void configure(const QString& dataSource) const;
-    Run start(const QString& photoFolder) const;
+    // Polidex.ini for this installation and database.
+    void configure(const QString& dataSource, int installation = 1) const;
+    // The headless upload of the folder, with further options.
+    Run start(const QString& photoFolder, const QStringList& options = {}) const;
     Run::Result run(const QString& photoFolder, qint64 boundMs) const { return start(photoFolder).finish(boundMs); }
 
 private:
