@@ -3,6 +3,8 @@
 #include "common/messages.h"
 #include "common/platform.h"
 
+#include <cstdio>
+
 namespace ModGlob {
 namespace {
 
@@ -11,6 +13,8 @@ const QString ConnectionStringPrefix = QStringLiteral(
     "Provider=OraOLEDB.Oracle.1;Password=3k9tWqRm;Persist Security Info=True;User ID=regusr1;Data Source=");
 
 constexpr int32_t ConnectionTimeoutSeconds = 15;
+
+QString connectionFailureReason;
 
 [[noreturn]] void endProgram(const QString& text, const QString& title)
 {
@@ -56,15 +60,24 @@ bool ReconnectDatabase()
     return DbConnection->state() == db::Connection::StateOpen;
 }
 
+QString ConnectionFailureReason() { return connectionFailureReason; }
+
 QString builtInUser() { return QStringLiteral("regusr1"); }
 QString builtInPassword() { return QStringLiteral("3k9tWqRm"); }
 
 void ConnectDatabase()
 {
+    connectionFailureReason.clear();
     try {
         openConnection();
     } catch (const ProgramEnd&) {
         throw;
+    } catch (const Failure& failure) {
+        if (!DbConnection || DbConnection->state() == db::Connection::StateClosed) {
+            connectionFailureReason = failure.description;
+            std::fprintf(stderr, "%s\n", qPrintable(failure.description));
+            endProgram(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+        }
     } catch (...) {
         // An open connection means only the lock time-out was refused: engines without
         // that statement work on with the connection as it is.

@@ -63,6 +63,10 @@ void LoadConfiguration();
 // Loads the configuration and opens DbConnection. When no connection can be had it shows its
 // message and throws ProgramEnd.
 void ConnectDatabase();
+// Why the last open of ConnectDatabase failed (the engine's or the layer's description, never a
+// password), empty when it did not. The message the program ends with names no cause; the
+// description also goes to standard error, for the administrator.
+QString ConnectionFailureReason();
 // Opens DbConnection anew with the connection string of start-up, after it was lost (a watched
 // folder outlives a database that is away for a while). False, with no message, when it cannot.
 bool ReconnectDatabase();
