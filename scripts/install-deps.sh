@@ -9,6 +9,7 @@ packages=(
   unixodbc odbc-postgresql postgresql
   qt6-translations-l10n fontconfig fonts-dejavu-core
   poppler-utils xvfb xauth
+  dpkg-dev file
 )
 
 missing=()
