@@ -9,7 +9,7 @@ packages=(
   unixodbc odbc-postgresql postgresql
   qt6-translations-l10n fontconfig fonts-dejavu-core
   poppler-utils xvfb xauth
-  openssl
+  openssl dpkg-dev file
 )
 
 missing=()

@@ -2,6 +2,7 @@
 //   splash_background.jpg  222 x 190  abstract red and orange emblem (the window's background)
 //   splash_logo.jpg        236 x 51   logo banner with the program's name
 //   splash_anagrama.bmp    305 x 249  blue emblem of a screen and rings, 24 bits per pixel
+//   retratix.png           64 x 64    the background's emblem on a transparent square (desktop icon)
 // Usage: QT_QPA_PLATFORM=offscreen make_splash_pictures FOLDER
 #include <QDir>
 #include <QGuiApplication>
@@ -28,13 +29,10 @@ QImage canvas(int width, int height)
     return image;
 }
 
-QImage background()
+// Overlapping petals turning around one centre, red fading into orange, and a light core.
+void drawEmblem(QPainter& p, QPointF centre)
 {
-    QImage image = canvas(222, 190);
-    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    // Overlapping petals turning around one centre, red fading into orange.
-    const QPointF centre(105, 95);
     for (int i = 0; i < 8; ++i) {
         p.save();
         p.translate(centre);
@@ -56,7 +54,25 @@ QImage background()
     p.setPen(Qt::NoPen);
     p.setBrush(core);
     p.drawEllipse(centre, 24, 24);
+}
+
+QImage background()
+{
+    QImage image = canvas(222, 190);
+    QPainter p(&image);
+    drawEmblem(p, QPointF(105, 95));
     return image;
+}
+
+// Drawn at three times the size and scaled down, so that the small petals stay smooth.
+QImage icon()
+{
+    QImage image(192, 192, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    drawEmblem(p, QPointF(96, 96));
+    p.end();
+    return image.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 QImage logo()
@@ -131,6 +147,7 @@ int main(int argc, char* argv[])
     const bool ok = save(background(), folder.filePath(QStringLiteral("splash_background.jpg")), "jpeg", 85)
         && save(logo(), folder.filePath(QStringLiteral("splash_logo.jpg")), "jpeg", 85)
         // A 32-bit image becomes a 24-bit uncompressed bitmap with a 40-byte information header.
-        && save(anagrama(), folder.filePath(QStringLiteral("splash_anagrama.bmp")), "bmp", -1);
+        && save(anagrama(), folder.filePath(QStringLiteral("splash_anagrama.bmp")), "bmp", -1)
+        && save(icon(), folder.filePath(QStringLiteral("retratix.png")), "png", -1);
     return ok ? 0 : 1;
 }

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree and checks it: its files and control data, then the
+# unpacked program, started through a link as /usr/bin/retratix is, uploading a photo into a SQLite
+# database made from the packaged schema with the shipped Polidex.ini.
+# Usage: check_package.sh SOURCE_DIR BUILD_DIR MAKE_DEMO_DATA
+set -euo pipefail
+source_dir=$(realpath "$1")
+build=$(realpath "$2")
+make_demo_data=$3
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+# No display; Qt wants a private runtime folder.
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# The package goes to a folder of its own, so that the build folder's packages stay as they were.
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || {
+    cat "$tmp/cpack.log" >&2
+    exit 1
+}
+debs=("$tmp"/out/retratix_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single package: ${debs[*]}" >&2; exit 1; }
+deb=${debs[0]}
+echo "Package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+# Exactly the files of the install rules, nothing else (no tests, benches, fuzz targets).
+expected=(
+    /etc/default/retratix
+    /lib/systemd/system/retratix-upload.service
+    /lib/systemd/system/retratix-upload.timer
+    /lib/systemd/system/retratix-watch.service
+    /opt/retratix/bin/Polidex.ini
+    /opt/retratix/bin/retratix
+    /usr/bin/retratix
+    /usr/share/applications/retratix.desktop
+    /usr/share/icons/hicolor/64x64/apps/retratix.png
+    /usr/share/man/man1/retratix.1.gz
+)
+for f in "$source_dir"/reports/*.rpt; do expected+=("/opt/retratix/reports/${f##*/}"); done
+for f in "$source_dir"/db/*/*.sql; do expected+=("/opt/retratix/db/${f#"$source_dir"/db/}"); done
+listing=$(dpkg-deb -c "$deb")
+actual=$(awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' <<<"$listing" | sort)
+diff <(printf '%s\n' "${expected[@]}" | sort) <(echo "$actual") >"$tmp/files.diff" ||
+    fail "files differ from the expected (< missing, > extra):$(echo; cat "$tmp/files.diff")"
+grep -Eq '^-rwxr-xr-x root/root .* \./opt/retratix/bin/retratix$' <<<"$listing" ||
+    fail "the program is not an executable owned by root"
+grep -Eq '^l.* \./usr/bin/retratix -> /opt/retratix/bin/retratix$' <<<"$listing" ||
+    fail "/usr/bin/retratix is not a link to /opt/retratix/bin/retratix"
+
+# Control data.
+[ "$(dpkg-deb -f "$deb" Package)" = retratix ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsupport6 \
+    libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc; do
+    grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p"
+done
+grep -Eq -- '-dev( |,|$)' <<<"$depends" && fail "Depends names a development package"
+dpkg-deb -e "$deb" "$tmp/control"
+[ "$(sort "$tmp/control/conffiles")" = "$(printf '%s\n' /etc/default/retratix /opt/retratix/bin/Polidex.ini)" ] ||
+    fail "conffiles: $(cat "$tmp/control/conffiles")"
+grep -q 'systemctl.* enable' "$tmp/control"/p* && fail "a maintainer script enables a unit"
+
+# The unpacked files.
+root=$tmp/root
+dpkg-deb -x "$deb" "$root"
+file -b "$root/usr/share/icons/hicolor/64x64/apps/retratix.png" | grep -q '^PNG image data, 64 x 64' ||
+    fail "the icon is no 64 x 64 PNG"
+gzip -t "$root/usr/share/man/man1/retratix.1.gz" || fail "the manual page is no gzip file"
+
+# A database made from the packaged schema; the shipped configuration pointed at it and at the
+# packaged reports, everything else as shipped.
+"$make_demo_data" --program-folder "$tmp" --demo "$tmp/demo" --source "$root/opt/retratix" >/dev/null
+ini=$root/opt/retratix/bin/Polidex.ini
+sed -i -e "s|^SID=.*|SID=sqlite:$tmp/demo/retratix.db|" \
+    -e "s|^RptPath=/opt/retratix/|RptPath=$root/opt/retratix/|" "$ini"
+grep -q "^SID=sqlite:$tmp/" "$ini" && grep -q "^RptPath=$root/opt/retratix/reports/\$" "$ini" ||
+    fail "the shipped Polidex.ini lacks SID= or RptPath=/opt/retratix/reports/"
+
+# The program through a link in another folder (with no Polidex.ini), run from a third.
+mkdir "$tmp/link" "$tmp/fotos" "$tmp/work"
+ln -s "$root/opt/retratix/bin/retratix" "$tmp/link/retratix"
+program=$tmp/link/retratix
+cd "$tmp/work"
+
+version=$("$program" --version) || fail "--version exits $?"
+[ "$version" = "Retratix $(dpkg-deb -f "$deb" Version | sed 's/-[^-]*$//')" ] ||
+    fail "--version prints \"$version\", the package is $(dpkg-deb -f "$deb" Version)"
+"$program" --help >"$tmp/help" || fail "--help exits $?"
+grep -q -- '--upload' "$tmp/help" || fail "--help does not list --upload"
+
+# Member 11 of installation 1 has no photo yet.
+cp "$tmp/demo/fotos/11.jpg" "$tmp/fotos/"
+status=0
+"$program" --upload "$tmp/fotos" --pdf "$tmp/informe.pdf" >"$tmp/upload.out" 2>"$tmp/upload.err" || status=$?
+[ $status -eq 0 ] || fail "--upload exits $status: $(cat "$tmp/upload.err")"
+grep -Eq '^Ejecución [0-9]+ terminada: 1 archivos, 1 fotos insertadas, .*, 1 borrados(,|$)' "$tmp/upload.out" ||
+    fail "--upload summary: $(cat "$tmp/upload.out" "$tmp/upload.err")"
+[ ! -e "$tmp/fotos/11.jpg" ] || fail "the stored photo is still in the folder"
+[ "$(head -c 5 "$tmp/informe.pdf" 2>/dev/null)" = %PDF- ] || fail "no PDF report from the packaged reports"
+
+[ $failures -eq 0 ] || exit 1
+echo "The package is complete and its program uploads."
