@@ -446,8 +446,16 @@ void prepareFolderForFiles(const QString& folder)
 void recoverInterrupted(const QString& folder)
 {
     static const QRegularExpression leftover(QStringLiteral("^\\.retratix-(\\d+)-\\d+-(.+)$"));
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
+    // Only the names with the private prefix are decoded: a folder of many entries costs no memory.
+    QStringList names;
+    if (DIR* directory = ::opendir(native(folder).constData())) {
+        static constexpr char prefix[] = ".retratix-";
+        while (const dirent* entry = ::readdir(directory))
+            if (std::strncmp(entry->d_name, prefix, sizeof prefix - 1) == 0)
+                names.append(QFile::decodeName(entry->d_name));
+        ::closedir(directory);
+    }
+    for (const QString& name : std::as_const(names)) {
         const QRegularExpressionMatch match = leftover.match(name);
         if (!match.hasMatch())
             continue;
