@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -15,6 +16,7 @@ class TestWatchFolder final : public QObject {
     Q_OBJECT
 private slots:
     void photosGoOnceTheySettle();
+    void databaseAwayForAWhile();
     void progressLine_data();
     void progressLine();
 };
@@ -88,6 +90,62 @@ void TestWatchFolder::photosGoOnceTheySettle()
     QCOMPARE(database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '7.jpg'")), 1);
     QVERIFY(watch.runs().size() >= 2);
     QVERIFY2(output.contains(QStringLiteral("terminada")), qPrintable(output));
+}
+
+// The server ends the watch's session and stays away for two attempts: the watch says so once,
+// keeps the photo, and uploads it once a connection can be had again.
+void TestWatchFolder::databaseAwayForAWhile()
+{
+    QString whyNot;
+    const std::unique_ptr<TestDatabase> database = TestDatabase::create(TestDatabase::Engine::Postgres, &whyNot);
+    if (!database)
+        QSKIP(qPrintable(whyNot));
+    database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 7)"));
+    const std::unique_ptr<db::Connection> first = database->openConnection();
+    QSqlQuery pid(first->database());
+    QVERIFY(pid.exec(QStringLiteral("SELECT pg_backend_pid()")) && pid.next());
+    database->execute(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid.value(0).toInt()));
+    QTemporaryDir folder;
+    QFile photo(folder.filePath(QStringLiteral("7.jpg")));
+    QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("photo") == 5);
+    photo.close();
+
+    WatchFolder::Settings settings;
+    settings.folder = folder.path();
+    settings.settleMs = 100;
+    settings.rescanMs = 100;
+    settings.reconnectMs = 200;
+    settings.run.connection = first.get();
+    settings.run.installationText = [] { return QStringLiteral("1"); };
+    settings.run.drawRunNumber = [] { return 4242; };
+    int attempts = 0;
+    std::unique_ptr<db::Connection> again;
+    settings.reconnect = [&]() -> db::Connection* {
+        if (++attempts <= 2)
+            return nullptr;
+        again = database->openConnection();
+        return again.get();
+    };
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    WatchFolder watch(std::move(settings), out, err, false);
+    QElapsedTimer waited;
+    waited.start();
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (!QFile::exists(folder.filePath(QStringLiteral("7.jpg"))) || waited.elapsed() > 20000)
+            watch.stop();
+    });
+    done.start(100);
+    QCOMPARE(watch.exec(), 0);
+
+    QCOMPARE(database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 7")).toByteArray(),
+             QByteArrayLiteral("photo"));
+    QCOMPARE(attempts, 3);
+    QCOMPARE(errors.count(QStringLiteral("no está disponible")), 1);
+    QVERIFY2(errors.contains(QStringLiteral("vuelve a estar disponible")), qPrintable(errors));
 }
 
 void TestWatchFolder::progressLine_data()
