@@ -110,6 +110,9 @@ PostgresSession::PostgresSession(pg_conn* connection,
                                  std::function<Failure(const QString&, const QString&)> failureOf)
     : m_connection(connection), m_failureOf(std::move(failureOf))
 {
+    // The server's notices (among them the warnings of a server shutting down) would go to
+    // standard error as driver noise; what matters of them reaches the program as its failures.
+    PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
 }
 
 PostgresSession::~PostgresSession() = default;

@@ -178,9 +178,15 @@ Tally serverStoppedTrial(const Context& ctx, PrivateServer& server, qint64 runMs
         if (!completedFirst(result, completed) && checkEndedWith(result, QStringLiteral("Error: "), tally, context)) {
             // The message in the program's general form must say what happened.
             static const QRegularExpression noCause(QStringLiteral("Descripción : *\r?\n"));
+            // Only the program speaks on standard error: no lines of the driver's own.
+            static const QRegularExpression driverNoise(QStringLiteral("^(WARNING|FATAL|NOTICE):"),
+                                                        QRegularExpression::MultilineOption);
             if (result.err.contains(noCause)) {
                 ++tally.unexpected;
                 tally.note(context + QStringLiteral(": the message names no cause: ") + result.summary());
+            } else if (result.err.contains(driverNoise)) {
+                ++tally.unexpected;
+                tally.note(context + QStringLiteral(": the driver's own lines on standard error: ") + result.summary());
             } else {
                 tally.note(context + QStringLiteral(": ") + result.summary());
             }
