@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and running need; quiet when all are present.
+# Installs the Debian packages that building, testing and running need, and those named as
+# arguments (a tool's own, such as clang for fuzzing); quiet when all are present.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   qt6-translations-l10n fontconfig fonts-dejavu-core
   poppler-utils xvfb xauth
   openssl dpkg-dev file
+  "$@"
 )
 
 missing=()

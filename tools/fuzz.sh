@@ -49,35 +49,8 @@ else
     usage
 fi
 
-# The project's own packages, then clang and the runtime that holds libFuzzer.
-./scripts/install-deps.sh
-missing=()
-for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    # As scripts/install-deps.sh: root runs apt-get, anyone else sudo, or is told what to install.
-    SUDO=()
-    if [ "$(id -u)" -ne 0 ]; then
-        refuse() {
-            echo "These Debian packages are missing: ${missing[*]}" >&2
-            echo "$1 Install them as root, then run this command again:" >&2
-            echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
-            exit 1
-        }
-        command -v sudo >/dev/null 2>&1 || refuse "sudo is not available to install them."
-        if [ -t 0 ]; then
-            sudo -v || refuse "sudo refused to install them."
-            SUDO=(sudo)
-        else
-            sudo -n true 2>/dev/null || refuse "sudo cannot install them without a password here."
-            SUDO=(sudo -n)
-        fi
-    fi
-    echo "Installing: ${missing[*]}"
-    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# The project's own packages, with clang and the runtime that holds libFuzzer.
+./scripts/install-deps.sh clang libclang-rt-14-dev
 
 build=build-fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRETRATIX_FUZZ=ON >/dev/null

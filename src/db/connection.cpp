@@ -348,6 +348,18 @@ namespace {
 // The advisory locks' first key: the program's own space ("RTXN"), the run number the second.
 constexpr int RunNumberLockSpace = 0x5254584e;
 
+// Takes (F_WRLCK) or gives up (F_UNLCK) the lock on one byte of the file, held by the open file
+// description: another connection of this process is another holder, as another process is.
+bool lockByte(int fd, int32_t offset, short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = offset;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
 }  // namespace
 
 bool Connection::reserveRunNumber(int32_t number)
@@ -371,12 +383,7 @@ bool Connection::reserveRunNumber(int32_t number)
             if (d->runLocks < 0)
                 return true;  // a folder the program cannot write in: nothing to lock with
         }
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = number;
-        lock.l_len = 1;
-        return ::fcntl(d->runLocks, F_OFD_SETLK, &lock) == 0;
+        return lockByte(d->runLocks, number, F_WRLCK);
     }
     return true;
 }
@@ -389,12 +396,7 @@ void Connection::releaseRunNumber(int32_t number)
         const ServerCall call(*this);
         QSqlQuery(database()).exec(QStringLiteral("SELECT pg_advisory_unlock(%1, %2)").arg(RunNumberLockSpace).arg(number));
     } else if (d->runLocks >= 0) {
-        struct flock lock {};
-        lock.l_type = F_UNLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = number;
-        lock.l_len = 1;
-        ::fcntl(d->runLocks, F_OFD_SETLK, &lock);
+        lockByte(d->runLocks, number, F_UNLCK);
     }
 }
 

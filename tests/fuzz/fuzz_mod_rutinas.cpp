@@ -11,6 +11,7 @@
 #include "fuzz_support.h"
 #include "reporting/mod_rutinas.h"
 #include "reporting/report_engine.h"
+#include "reporting/query_only_report.h"
 
 #include <QRegularExpression>
 
@@ -18,24 +19,7 @@
 
 namespace {
 
-// Only the selection formula and the query: all the translation touches.
-class QueryOnlyReport final : public reporting::Report {
-public:
-    void prepare() override {}
-    int tableCount() const override { return 0; }
-    reporting::ReportTable& table(int) override { throw RuntimeError::failure(9); }
-    int formulaFieldCount() const override { return 0; }
-    reporting::FormulaField& formulaField(int) override { throw RuntimeError::failure(9); }
-    void addRecordSortField(reporting::ReportField&, reporting::SortDirection) override {}
-    QString recordSelectionFormula() const override { return selection; }
-    void setRecordSelectionFormula(const QString& formula) override { selection = formula; }
-    QString sqlQueryString() const override { return sql; }
-    void setSqlQueryString(const QString& text) override { sql = text; }
-    int printingStatusProgress() const override { return reporting::PrintingCompleted; }
-
-    QString selection;
-    QString sql;
-};
+using reportingtest::QueryOnlyReport;
 
 RecordingMessages& messages()
 {

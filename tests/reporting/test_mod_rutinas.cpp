@@ -3,32 +3,12 @@
 #include "common/platform.h"
 #include "reporting/mod_rutinas.h"
 #include "reporting/report_engine.h"
+#include "query_only_report.h"
 #include "reporting_test_support.h"
 
 #include <QTest>
 
-namespace {
-
-// Only the selection formula and the SQL query: all the translation touches.
-class QueryOnlyReport final : public reporting::Report {
-public:
-    void prepare() override {}
-    int tableCount() const override { return 0; }
-    reporting::ReportTable& table(int) override { throw RuntimeError::failure(9); }
-    int formulaFieldCount() const override { return 0; }
-    reporting::FormulaField& formulaField(int) override { throw RuntimeError::failure(9); }
-    void addRecordSortField(reporting::ReportField&, reporting::SortDirection) override {}
-    QString recordSelectionFormula() const override { return selection; }
-    void setRecordSelectionFormula(const QString& formula) override { selection = formula; }
-    QString sqlQueryString() const override { return sql; }
-    void setSqlQueryString(const QString& text) override { sql = text; }
-    int printingStatusProgress() const override { return reporting::PrintingCompleted; }
-
-    QString selection;
-    QString sql;
-};
-
-}  // namespace
+using reportingtest::QueryOnlyReport;
 
 using reportingtest::failureNumber;
 using reportingtest::s;
