@@ -280,27 +280,35 @@ void restore(const QByteArray& privateName, const QString& path)
     throw failure;
 }
 
+// Calls take(directory, entry) for each entry of the folder but "." and ".."; nothing when the
+// folder cannot be read. Entries are seen one at a time, so a large folder costs no memory here.
+template <typename Take>
+void forEachEntry(const QString& folder, Take take)
+{
+    DIR* directory = ::opendir(native(folder).constData());
+    if (!directory)
+        return;
+    while (const dirent* entry = ::readdir(directory))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            take(directory, *entry);
+    ::closedir(directory);
+}
+
 }  // namespace
 
 QStringList fileNames(const QString& folder)
 {
     QStringList names;
-    DIR* directory = ::opendir(native(folder).constData());
-    if (!directory)
-        return names;
-    while (const dirent* entry = ::readdir(directory)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
+    forEachEntry(folder, [&names](DIR* directory, const dirent& entry) {
+        bool isFolder = entry.d_type == DT_DIR;
+        if (entry.d_type == DT_UNKNOWN) {
             struct stat st {};
-            isFolder = ::fstatat(::dirfd(directory), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            isFolder =
+                ::fstatat(::dirfd(directory), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (!isFolder)
-            names.append(QFile::decodeName(name));
-    }
-    ::closedir(directory);
+            names.append(QFile::decodeName(entry.d_name));
+    });
     return names;
 }
 
@@ -448,13 +456,11 @@ void recoverInterrupted(const QString& folder)
     static const QRegularExpression leftover(QStringLiteral("^\\.retratix-(\\d+)-\\d+-(.+)$"));
     // Only the names with the private prefix are decoded: a folder of many entries costs no memory.
     QStringList names;
-    if (DIR* directory = ::opendir(native(folder).constData())) {
+    forEachEntry(folder, [&names](DIR*, const dirent& entry) {
         static constexpr char prefix[] = ".retratix-";
-        while (const dirent* entry = ::readdir(directory))
-            if (std::strncmp(entry->d_name, prefix, sizeof prefix - 1) == 0)
-                names.append(QFile::decodeName(entry->d_name));
-        ::closedir(directory);
-    }
+        if (std::strncmp(entry.d_name, prefix, sizeof prefix - 1) == 0)
+            names.append(QFile::decodeName(entry.d_name));
+    });
     for (const QString& name : std::as_const(names)) {
         const QRegularExpressionMatch match = leftover.match(name);
         if (!match.hasMatch())
@@ -479,6 +485,20 @@ FileSnapshot snapshotOf(const QFileInfo& info)
     snapshot.size = info.size();
     snapshot.modifiedNs = info.lastModified(QTimeZone::UTC).toMSecsSinceEpoch() * 1'000'000;
     return snapshot;
+}
+
+// Calls take(directory, entry) for each entry of the folder but "." and ".."; nothing when the
+// folder cannot be read. Entries are seen one at a time, so a large folder costs no memory here.
+template <typename Take>
+void forEachEntry(const QString& folder, Take take)
+{
+    DIR* directory = ::opendir(native(folder).constData());
+    if (!directory)
+        return;
+    while (const dirent* entry = ::readdir(directory))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            take(directory, *entry);
+    ::closedir(directory);
 }
 
 }  // namespace
