@@ -12,6 +12,7 @@ QString description(int32_t number)
     case TypeMismatch: return QStringLiteral("No coinciden los tipos");
     case FileNotFound: return QStringLiteral("No se ha encontrado el archivo");
     case DeviceIoError: return QStringLiteral("Error de E/S de dispositivo");
+    case BadFileName: return QStringLiteral("Nombre de archivo incorrecto");
     case PermissionDenied: return QStringLiteral("Permiso denegado");
     case PathFileAccessError: return QStringLiteral("Error de acceso a la ruta o el archivo");
     case PathNotFound: return QStringLiteral("No se ha encontrado la ruta de acceso");

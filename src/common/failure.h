@@ -25,6 +25,7 @@ constexpr int32_t Overflow = 6;
 constexpr int32_t TypeMismatch = 13;
 constexpr int32_t FileNotFound = 53;
 constexpr int32_t DeviceIoError = 57;
+constexpr int32_t BadFileName = 64;  // a name the file system cannot take (too long)
 constexpr int32_t PermissionDenied = 70;
 constexpr int32_t PathFileAccessError = 75;
 constexpr int32_t PathNotFound = 76;

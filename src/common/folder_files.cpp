@@ -1,6 +1,7 @@
 #include "common/folder_files.h"
 
 #include "common/failure.h"
+#include "common/platform.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,16 +11,21 @@
 #include <QHashFunctions>
 #include <QRegularExpression>
 
-#ifdef Q_OS_LINUX
+#include <utility>
+
+#if defined(Q_OS_LINUX) && !defined(RETRATIX_PORTABLE_FILES)
+#define RETRATIX_LINUX_FILES 1
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <mutex>
+#include <set>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -39,27 +45,69 @@ bool sameFile(const FileSnapshot& a, const FileSnapshot& b)
     return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedNs == b.modifiedNs;
 }
 
-// A missing name: the file (53) when its folder is there, else the path (76).
-Failure missingFailure(const QString& path)
+// The names on the way from a folder to one below it, refused where one would leave it.
+QStringList relativeNames(const QString& relativePath)
 {
-    return RuntimeError::failure(QFileInfo(path).absoluteDir().exists() ? RuntimeError::FileNotFound
-                                                                        : RuntimeError::PathNotFound);
+    const QStringList names = QDir::fromNativeSeparators(relativePath).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& name : names)
+        if (name == QLatin1String(".."))
+            throw RuntimeError::failure(RuntimeError::PathFileAccessError);
+    return names;
+}
+
+// The path below folder that path names, or a null string when it lies elsewhere.
+QString pathWithin(const QString& folder, const QString& path)
+{
+    const QString base = QDir::cleanPath(QDir(folder).absolutePath());
+    const QString target = QDir::cleanPath(QDir(path).absolutePath());
+    if (target == base)
+        return QStringLiteral(".");
+    const QString prefix = base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/');
+    return target.startsWith(prefix) ? target.mid(prefix.size()) : QString();
 }
 
 }  // namespace
 
-#ifdef Q_OS_LINUX
+QString Folder::filePath(const QString& name) const
+{
+    const QChar separator = Application::pathSeparator();
+    // A drive root already ends with the separator.
+    if (m_path.endsWith(separator) || m_path.endsWith(QLatin1Char('/')))
+        return m_path + name;
+    return m_path + separator + name;
+}
+
+Folder::Folder(Folder&&) noexcept = default;
+Folder& Folder::operator=(Folder&&) noexcept = default;
+
+QStringList fileNames(const QString& folder)
+{
+    try {
+        return Folder(folder).fileNames();
+    } catch (const Failure&) {
+        return {};
+    }
+}
+
+FileBytes readRegularFile(const QString& path, qint64 limit)
+{
+    const QFileInfo info(path);
+    return Folder(info.absolutePath()).readRegularFile(info.fileName(), limit);
+}
+
+#ifdef RETRATIX_LINUX_FILES
 
 namespace {
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& name) { return QFile::encodeName(name); }
 
-Failure failureForErrno(int error, const QString& path)
+Failure failureForErrno(int error)
 {
     switch (error) {
-    case ENOENT: return missingFailure(path);
+    case ENOENT: return RuntimeError::failure(RuntimeError::FileNotFound);
     case ENOTDIR: return RuntimeError::failure(RuntimeError::PathNotFound);
     case EIO: return RuntimeError::failure(RuntimeError::DeviceIoError);
+    case ENAMETOOLONG: return RuntimeError::failure(RuntimeError::BadFileName);
     case ENXIO: case ELOOP: case EISDIR: return RuntimeError::failure(RuntimeError::PathFileAccessError);
     default: return RuntimeError::failure(RuntimeError::PermissionDenied);  // EACCES, EPERM, EROFS, EBUSY...
     }
@@ -72,25 +120,41 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
-    void reset()
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        m_fd = -1;
+        m_fd = fd;
     }
 
 private:
     int m_fd;
 };
 
-// Never blocks: a FIFO opens at once (and is then refused), a device without a reader too.
-int openForReading(const QByteArray& path)
+int retryOnInterrupt(const auto& call)
 {
-    int fd;
+    int result;
     do
-        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+        result = call();
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Never blocks (a FIFO opens at once and is then refused, a device without a reader too) and never
+// follows a link.
+int openForReading(int folder, const QByteArray& name)
+{
+    return retryOnInterrupt(
+        [&] { return ::openat(folder, name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY); });
+}
+
+int openFolder(int parent, const QByteArray& name, bool followLinks)
+{
+    return retryOnInterrupt([&] {
+        return ::openat(parent, name.constData(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    });
 }
 
 FileSnapshot snapshotOf(const struct stat& st)
@@ -100,8 +164,12 @@ FileSnapshot snapshotOf(const struct stat& st)
     snapshot.inode = st.st_ino;
     snapshot.size = st.st_size;
     snapshot.modifiedNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    snapshot.mode = st.st_mode & 0777;
     return snapshot;
 }
+
+// A regular file that no other name reaches: only such a file is surely the folder's own.
+bool isOwnRegularFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
 
 qint64 nowNs()
 {
@@ -152,7 +220,7 @@ void ignoreLeaseBreakSignal()
 bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st))
         return false;
     // A write lease is granted only while no other descriptor has the file open; from then on any
     // other open waits for it. Not granted for other owners without the capability, nor on file
@@ -174,164 +242,185 @@ bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
     return !leased || ::fcntl(fd, F_GETLEASE) == F_WRLCK;
 }
 
-std::atomic<unsigned> privateNameCounter{0};
-
-// ".retratix-PID-N-NAME": no photo's name (its member code is empty), and it tells a later run whose
-// it was and what it was called, should this process die before it is done with it.
-QString privateNameIn(const QString& folder, const QString& fileName)
+// The name cut (at a character's edge) so that prefix + name + suffix fits in one name of the
+// file system: a file's own name may take all of it.
+QByteArray fittedName(const QByteArray& prefix, const QByteArray& name, const QByteArray& suffix)
 {
-    return folder + QStringLiteral("/.retratix-%1-%2-%3")
-                        .arg(QCoreApplication::applicationPid())
-                        .arg(privateNameCounter.fetch_add(1))
-                        .arg(fileName);
+    const qsizetype room = NAME_MAX - prefix.size() - suffix.size();
+    qsizetype kept = qMin(name.size(), room);
+    while (kept > 0 && kept < name.size() && (uchar(name.at(kept)) & 0xC0) == 0x80)
+        --kept;
+    return prefix + name.left(kept) + suffix;
 }
 
-void syncFolder(const QString& folder)
+void syncFolder(int fd) { ::fsync(fd); }
+
+std::atomic<unsigned> privateCounter{0};
+
+// The private folders this process works in: a recovery in this process leaves them alone, while
+// one of an earlier process that had the same number is taken back.
+std::mutex livePrivateFoldersMutex;
+std::set<std::pair<dev_t, ino_t>> livePrivateFolders;
+
+void setPrivateFolderLive(const struct stat& st, bool live)
 {
-    const Descriptor fd(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        ::fsync(fd.get());
+    const std::lock_guard lock(livePrivateFoldersMutex);
+    if (live)
+        livePrivateFolders.insert({st.st_dev, st.st_ino});
+    else
+        livePrivateFolders.erase({st.st_dev, st.st_ino});
 }
 
-// Copies what fd holds into a new file, synced; errno on failure (the new file is gone then).
-int copyInto(int fd, const QByteArray& target)
+bool isPrivateFolderLive(const struct stat& st)
 {
-    const Descriptor out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.get() < 0)
+    const std::lock_guard lock(livePrivateFoldersMutex);
+    return livePrivateFolders.count({st.st_dev, st.st_ino}) > 0;
+}
+
+bool processRuns(pid_t process) { return ::kill(process, 0) == 0 || errno == EPERM; }
+
+// Puts the file of the private folder back under its name in the folder; when a new file has taken
+// the name meanwhile, beside it under a name that is no photo's, so neither is lost.
+int putBack(int privateFolder, const QByteArray& name, int folder)
+{
+    if (::renameat2(privateFolder, name.constData(), folder, name.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EEXIST)
         return errno;
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    off_t offset = 0;
-    while (true) {
-        const ssize_t got = ::pread(fd, buffer.data(), size_t(buffer.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            const int error = got < 0 ? errno : (::fsync(out.get()) == 0 ? 0 : errno);
-            if (error)
-                ::unlink(target.constData());
-            return error;
-        }
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(out.get(), buffer.constData() + written, size_t(got - written));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put < 0) {
-                const int error = errno;
-                ::unlink(target.constData());
-                return error;
-            }
-            written += put;
-        }
-        offset += got;
-    }
+    const QByteArray beside =
+        fittedName("retratix-conservado-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '-', name, {});
+    return ::renameat2(privateFolder, name.constData(), folder, beside.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }
 
-// Moves the file open on fd, now under privateName, into folder under fileName (or fileName.N
-// when taken); across file systems a synced copy is made first and the original removed last.
-// errno, or 0 once the file is in folder for good.
-int moveInto(int fd, const QByteArray& privateName, const QString& fileName, const QString& folder)
-{
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString name = attempt == 0 ? fileName : fileName + QLatin1Char('.') + QString::number(attempt);
-        const QByteArray target = native(folder + QLatin1Char('/') + name);
-        if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
-            syncFolder(folder);
-            return 0;
-        }
-        if (errno == EEXIST)
-            continue;
-        if (errno != EXDEV)
-            return errno;
-        const QByteArray copy = native(privateNameIn(folder, name));
-        if (const int error = copyInto(fd, copy))
-            return error;
-        if (::renameat2(AT_FDCWD, copy.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
-            const int error = errno;
-            ::unlink(copy.constData());
-            if (error == EEXIST)
-                continue;
-            return error;
-        }
-        syncFolder(folder);
-        return ::unlink(privateName.constData()) == 0 ? 0 : errno;
-    }
-    return EEXIST;
-}
-
-
-// Puts the file back under its name; when a new file has taken the name meanwhile, beside it under
-// a name that is no photo's, so neither is lost.
-void restore(const QByteArray& privateName, const QString& path)
-{
-    if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, native(path).constData(), RENAME_NOREPLACE) == 0)
-        return;
-    int error = errno;
-    if (error == EEXIST) {
-        const QFileInfo info(path);
-        const QString beside = info.absolutePath() + QStringLiteral("/retratix-conservado-%1-%2")
-                                                         .arg(QDateTime::currentMSecsSinceEpoch())
-                                                         .arg(info.fileName());
-        if (::renameat2(AT_FDCWD, privateName.constData(), AT_FDCWD, native(beside).constData(), RENAME_NOREPLACE) == 0)
-            return;
-        error = errno;
-    }
-    Failure failure = failureForErrno(error, path);
-    failure.description += QStringLiteral(" (") + QFile::decodeName(privateName) + QLatin1Char(')');
-    throw failure;
-}
-
-// Calls take(directory, entry) for each entry of the folder but "." and ".."; nothing when the
-// folder cannot be read. Entries are seen one at a time, so a large folder costs no memory here.
+// Calls take(name, type) for each entry of the open folder but "." and ".."; nothing when it cannot
+// be read. Entries are seen one at a time, so a large folder costs no memory here.
 template <typename Take>
-void forEachEntry(const QString& folder, Take take)
+void forEachEntry(int folder, Take take)
 {
-    DIR* directory = ::opendir(native(folder).constData());
-    if (!directory)
+    // A descriptor of its own: the listing's position is not shared with the folder's.
+    const int listing = openFolder(folder, ".", true);
+    if (listing < 0)
         return;
+    DIR* directory = ::fdopendir(listing);
+    if (!directory) {
+        ::close(listing);
+        return;
+    }
     while (const dirent* entry = ::readdir(directory))
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(directory, *entry);
+            take(entry->d_name, entry->d_type);
     ::closedir(directory);
 }
 
 }  // namespace
 
-QStringList fileNames(const QString& folder)
+struct Folder::State {
+    Descriptor fd;
+    // The private folder in which files are checked and disposed of, made at the first need.
+    Descriptor privateFd;
+    QByteArray privateName;
+    struct stat privateStat {};
+
+    ~State() { dropPrivateFolder(); }
+
+    void dropPrivateFolder()
+    {
+        if (privateFd.get() < 0)
+            return;
+        setPrivateFolderLive(privateStat, false);
+        privateFd.reset();
+        // Left in place only when a file could not be put back; the failure named it.
+        ::unlinkat(fd.get(), privateName.constData(), AT_REMOVEDIR);
+    }
+
+    // ".retratix-PID-N": no photo's name, and it tells a later run whose it was, should this
+    // process die while a file is in it.
+    void makePrivateFolder()
+    {
+        if (privateFd.get() >= 0)
+            return;
+        for (int attempt = 0;; ++attempt) {
+            const QByteArray name = ".retratix-" + QByteArray::number(::getpid()) + '-' +
+                                    QByteArray::number(privateCounter.fetch_add(1));
+            if (::mkdirat(fd.get(), name.constData(), 0700) != 0) {
+                // A name taken by someone else's entry: another one.
+                if (errno == EEXIST && attempt < 100)
+                    continue;
+                throw failureForErrno(errno);
+            }
+            Descriptor made(openFolder(fd.get(), name, false));
+            struct stat st {};
+            if (made.get() < 0 || ::fstat(made.get(), &st) != 0)
+                throw failureForErrno(errno);
+            // Swapped for another folder between its making and its opening: not ours to use.
+            if (st.st_uid != ::geteuid() || (st.st_mode & 077)) {
+                if (attempt < 100)
+                    continue;
+                throw RuntimeError::failure(RuntimeError::PermissionDenied);
+            }
+            privateFd.reset(made.release());
+            privateName = name;
+            privateStat = st;
+            setPrivateFolderLive(st, true);
+            return;
+        }
+    }
+};
+
+Folder::Folder(const QString& path) : m_path(path), m_state(std::make_unique<State>())
+{
+    m_state->fd.reset(openFolder(AT_FDCWD, native(path), true));
+    if (m_state->fd.get() < 0)
+        throw RuntimeError::failure(RuntimeError::PathNotFound);
+}
+
+Folder::Folder(QString path, std::unique_ptr<State> state) : m_path(std::move(path)), m_state(std::move(state)) {}
+
+Folder::~Folder() = default;
+
+QStringList Folder::fileNames() const
 {
     QStringList names;
-    forEachEntry(folder, [&names](DIR* directory, const dirent& entry) {
-        bool isFolder = entry.d_type == DT_DIR;
-        if (entry.d_type == DT_UNKNOWN) {
+    const int folder = m_state->fd.get();
+    forEachEntry(folder, [&](const char* name, unsigned char type) {
+        bool isFolder = type == DT_DIR;
+        if (type == DT_UNKNOWN) {
             struct stat st {};
-            isFolder =
-                ::fstatat(::dirfd(directory), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            isFolder = ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (!isFolder)
-            names.append(QFile::decodeName(entry.d_name));
+            names.append(QFile::decodeName(name));
     });
     return names;
 }
 
-EntryKind entryKind(const QString& path)
+EntryKind Folder::entryKind(const QString& name) const
 {
     struct stat st {};
-    if (::stat(native(path).constData(), &st) == 0)
-        return S_ISREG(st.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
-    // A link whose target is missing is a name with nothing behind it to read.
-    if (::lstat(native(path).constData(), &st) == 0)
-        return EntryKind::Other;
-    return EntryKind::Missing;
+    if (::fstatat(m_state->fd.get(), native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1))
+        return EntryKind::Link;
+    return S_ISREG(st.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
 }
 
-FileBytes readRegularFile(const QString& path, qint64 limit)
+qint64 Folder::fileSize(const QString& name) const
 {
-    const Descriptor fd(openForReading(native(path)));
+    struct stat st {};
+    if (::fstatat(m_state->fd.get(), native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    return st.st_size;
+}
+
+FileBytes Folder::readRegularFile(const QString& name, qint64 limit) const
+{
+    const Descriptor fd(openForReading(m_state->fd.get(), native(name)));
     if (fd.get() < 0)
-        throw failureForErrno(errno, path);
+        throw failureForErrno(errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
-        throw failureForErrno(errno, path);
-    if (!S_ISREG(st.st_mode))
+        throw failureForErrno(errno);
+    if (!isOwnRegularFile(st))
         throw RuntimeError::failure(RuntimeError::PathFileAccessError);
     FileBytes file;
     file.snapshot = snapshotOf(st);
@@ -342,140 +431,282 @@ FileBytes readRegularFile(const QString& path, qint64 limit)
         return file;
     }
     if (!readAll(fd.get(), limit, file.bytes, st.st_size))
-        throw failureForErrno(errno, path);
+        throw failureForErrno(errno);
     file.beyondLimit = file.bytes.size() >= limit;
     if (file.snapshot.recentlyModified)
         file.snapshot.contentHash = contentHash(file.bytes);
     return file;
 }
 
-void checkRemovable(const QString& path)
+void Folder::checkRemovable(const QString& name) const
 {
-    const QByteArray name = native(path);
+    const int folder = m_state->fd.get();
+    const QByteArray entry = native(name);
     struct stat st {};
-    if (::lstat(name.constData(), &st) != 0)
-        throw failureForErrno(errno, path);
-    // Read-only: no write permission for the owner (what a delete without forcing refuses), of the
-    // file behind a link as the program has always judged it.
-    struct stat target {};
-    if (::stat(name.constData(), &target) == 0 && !(target.st_mode & S_IWUSR))
+    if (::fstatat(folder, entry.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        throw failureForErrno(errno);
+    // Read-only: no write permission for the owner, what a delete without forcing refuses.
+    if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     struct statx attributes {};
-    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &attributes) == 0 &&
+    if (::statx(folder, entry.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &attributes) == 0 &&
         (attributes.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     // In a folder with the sticky bit only the owner of the file or of the folder removes it.
-    struct stat folder {};
-    const QByteArray folderName = native(QFileInfo(path).absolutePath());
-    if (::stat(folderName.constData(), &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0 &&
-        st.st_uid != ::geteuid() && folder.st_uid != ::geteuid())
+    struct stat folderStat {};
+    if (::fstat(folder, &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) && ::geteuid() != 0 &&
+        st.st_uid != ::geteuid() && folderStat.st_uid != ::geteuid())
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-void checkFolderAllowsRemoval(const QString& folder)
+void Folder::checkAllowsRemoval() const
 {
-    const QByteArray name = native(folder);
-    if (::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        throw failureForErrno(errno == ENOENT ? ENOTDIR : errno, folder);
+    const int folder = m_state->fd.get();
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        throw failureForErrno(errno == ENOENT ? ENOTDIR : errno);
     struct statx attributes {};
-    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BASIC_STATS, &attributes) == 0 &&
+    if (::statx(folder, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &attributes) == 0 &&
         (attributes.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
+}
+
+void Folder::prepareRemovals()
+{
+    checkAllowsRemoval();
+    m_state->makePrivateFolder();
 }
 
 namespace {
 
-// Removes the file, or moves it into destination, only if it is still the snapshot's.
-RemoveOutcome disposeIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString* destination)
+// Copies what fd holds into a new file of the folder under a private name, with the source's
+// permissions (and owner, where the program may give it), synced; the name, or errno.
+int copyInto(int fd, const struct stat& source, int folder, QByteArray& copyName)
 {
-    const QFileInfo info(path);
-    const QByteArray name = native(path);
-    const QByteArray privateName = native(privateNameIn(info.absolutePath(), info.fileName()));
-    const auto dispose = [&](int fd, const QByteArray& current) {
-        if (destination)
-            return moveInto(fd, current, info.fileName(), *destination);
-        return ::unlink(current.constData()) == 0 ? 0 : errno;
+    static std::atomic<unsigned> copies{0};
+    copyName = ".retratix-copia-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(copies.fetch_add(1));
+    const Descriptor out(retryOnInterrupt([&] {
+        return ::openat(folder, copyName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }));
+    if (out.get() < 0)
+        return errno;
+    const auto fail = [&](int error) {
+        ::unlinkat(folder, copyName.constData(), 0);
+        return error;
     };
-    // Once the file has its private name, a writer that opens the photo's name makes a new file.
-    if (::renameat2(AT_FDCWD, name.constData(), AT_FDCWD, privateName.constData(), RENAME_NOREPLACE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS)
-            throw failureForErrno(errno, path);
-        // A file system without the exclusive rename: checked and disposed of under the name.
-        Descriptor fd(openForReading(name));
-        if (fd.get() < 0)
-            throw failureForErrno(errno, path);
-        if (!stillTheSnapshot(fd.get(), snapshot))
-            return RemoveOutcome::Changed;
-        if (const int error = dispose(fd.get(), name))
-            throw failureForErrno(error, path);
-        return RemoveOutcome::Removed;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), size_t(buffer.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail(errno);
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(out.get(), buffer.constData() + written, size_t(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0)
+                return fail(errno);
+            written += put;
+        }
+        offset += got;
     }
-    Descriptor fd(openForReading(privateName));
-    struct stat st {};
-    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && !(st.st_mode & S_IWUSR)) {
-        // Read-only: a delete without forcing refuses it.
-        fd.reset();
-        restore(privateName, path);
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    // As a move within the file system would leave it: the same owner (as mv gives it) and
+    // permissions, never more readable than the original was.
+    if (::geteuid() == 0)
+        (void)::fchown(out.get(), source.st_uid, source.st_gid);
+    if (::fchmod(out.get(), source.st_mode & 0777) != 0 || ::fsync(out.get()) != 0)
+        return fail(errno);
+    return 0;
+}
+
+// Moves the file open on fd (the entry name of the folder from) into destination under its name,
+// or NAME.N when taken; across file systems a synced copy is made first and the original removed
+// last. errno, or 0 once the file is in destination for good.
+int moveInto(int fd, int from, const QByteArray& name, int destination)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QByteArray target = attempt == 0 ? name : fittedName({}, name, '.' + QByteArray::number(attempt));
+        if (::renameat2(from, name.constData(), destination, target.constData(), RENAME_NOREPLACE) == 0) {
+            syncFolder(destination);
+            return 0;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno != EXDEV)
+            return errno;
+        struct stat source {};
+        if (::fstat(fd, &source) != 0)
+            return errno;
+        QByteArray copy;
+        if (const int error = copyInto(fd, source, destination, copy))
+            return error;
+        if (::renameat2(destination, copy.constData(), destination, target.constData(), RENAME_NOREPLACE) != 0) {
+            const int error = errno;
+            ::unlinkat(destination, copy.constData(), 0);
+            if (error == EEXIST)
+                continue;
+            return error;
+        }
+        syncFolder(destination);
+        return ::unlinkat(from, name.constData(), 0) == 0 ? 0 : errno;
     }
-    if (fd.get() >= 0 && stillTheSnapshot(fd.get(), snapshot)) {
-        const int error = dispose(fd.get(), privateName);
-        if (error == 0)
-            return RemoveOutcome::Removed;
-        fd.reset();
-        restore(privateName, path);
-        throw failureForErrno(error, path);
-    }
-    fd.reset();  // releases the lease
-    restore(privateName, path);
-    return RemoveOutcome::Changed;
+    return EEXIST;
 }
 
 }  // namespace
 
-RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
+RemoveOutcome Folder::removeIfUnchanged(const QString& name, const FileSnapshot& snapshot)
 {
-    return disposeIfUnchanged(path, snapshot, nullptr);
+    return dispose(name, snapshot, nullptr);
 }
 
-RemoveOutcome moveIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString& folder)
+RemoveOutcome Folder::moveIfUnchanged(const QString& name, const FileSnapshot& snapshot, Folder& destination)
 {
-    return disposeIfUnchanged(path, snapshot, &folder);
+    return dispose(name, snapshot, &destination);
 }
 
-void prepareFolderForFiles(const QString& folder)
+RemoveOutcome Folder::dispose(const QString& fileName, const FileSnapshot& snapshot, Folder* destination)
 {
-    if (!QDir().mkpath(folder))
-        throw RuntimeError::failure(QFileInfo(folder).exists() ? RuntimeError::PermissionDenied
-                                                               : RuntimeError::PathNotFound);
-    checkFolderAllowsRemoval(folder);
+    State& state = *m_state;
+    const int folder = state.fd.get();
+    const QByteArray name = native(fileName);
+    state.makePrivateFolder();
+    const int privateFolder = state.privateFd.get();
+    const auto disposeFrom = [&](int fd, int from) {
+        if (destination)
+            return moveInto(fd, from, name, destination->m_state->fd.get());
+        return ::unlinkat(from, name.constData(), 0) == 0 ? 0 : errno;
+    };
+    // In the private folder no one else can reach the file: a writer that opens the photo's name
+    // makes a new file, and nothing can be put in its place before the removal.
+    if (::renameat2(folder, name.constData(), privateFolder, name.constData(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            throw failureForErrno(errno);
+        // A file system without the exclusive rename: checked and disposed of under the name.
+        Descriptor fd(openForReading(folder, name));
+        if (fd.get() < 0)
+            throw failureForErrno(errno);
+        if (!stillTheSnapshot(fd.get(), snapshot))
+            return RemoveOutcome::Changed;
+        if (const int error = disposeFrom(fd.get(), folder))
+            throw failureForErrno(error);
+        return RemoveOutcome::Removed;
+    }
+    const auto restore = [&] {
+        if (const int error = putBack(privateFolder, name, folder)) {
+            Failure failure = failureForErrno(error);
+            failure.description += QStringLiteral(" (") + QFile::decodeName(state.privateName) + QLatin1Char('/') +
+                                   fileName + QLatin1Char(')');
+            throw failure;
+        }
+    };
+    Descriptor fd(openForReading(privateFolder, name));
+    struct stat st {};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+        // Read-only: a delete without forcing refuses it.
+        fd.reset();
+        restore();
+        throw RuntimeError::failure(RuntimeError::PermissionDenied);
+    }
+    if (fd.get() >= 0 && stillTheSnapshot(fd.get(), snapshot)) {
+        const int error = disposeFrom(fd.get(), privateFolder);
+        if (error == 0)
+            return RemoveOutcome::Removed;
+        fd.reset();
+        restore();
+        throw failureForErrno(error);
+    }
+    fd.reset();  // releases the lease
+    restore();
+    return RemoveOutcome::Changed;
 }
 
-void recoverInterrupted(const QString& folder)
+Folder Folder::subfolder(const QString& relativePath) const
 {
-    static const QRegularExpression leftover(QStringLiteral("^\\.retratix-(\\d+)-\\d+-(.+)$"));
+    auto state = std::make_unique<State>();
+    state->fd.reset(::fcntl(m_state->fd.get(), F_DUPFD_CLOEXEC, 0));
+    QString path = m_path;
+    for (const QString& component : relativeNames(relativePath)) {
+        const QByteArray name = native(component);
+        if (::mkdirat(state->fd.get(), name.constData(), 0700) != 0 && errno != EEXIST)
+            throw failureForErrno(errno);
+        const int next = openFolder(state->fd.get(), name, false);
+        if (next < 0)
+            throw failureForErrno(errno == ENOTDIR ? ELOOP : errno);  // a link or a file in the way
+        state->fd.reset(next);
+        path = QDir(path).filePath(component);
+    }
+    return Folder(path, std::move(state));
+}
+
+Folder Folder::openOrCreate(const QString& path, const Folder* within)
+{
+    if (within) {
+        const QString below = pathWithin(within->path(), path);
+        if (!below.isNull())
+            return within->subfolder(below);
+    }
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    if (::mkdir(native(absolute).constData(), 0700) != 0 && errno == ENOENT) {
+        const QString parent = QFileInfo(absolute).path();
+        if (parent != absolute)
+            openOrCreate(parent);
+        if (::mkdir(native(absolute).constData(), 0700) != 0 && errno != EEXIST)
+            throw failureForErrno(errno);
+    }
+    auto state = std::make_unique<State>();
+    state->fd.reset(openFolder(AT_FDCWD, native(absolute), true));
+    if (state->fd.get() < 0)
+        throw failureForErrno(errno == ENOENT ? ENOTDIR : errno);
+    return Folder(path, std::move(state));
+}
+
+void Folder::recoverInterrupted()
+{
+    // Files of earlier versions: ".retratix-PID-N-NAME" beside the photos.
+    static const QRegularExpression leftoverFile(QStringLiteral("^\\.retratix-(\\d+)-\\d+-(.+)$"));
+    static const QRegularExpression privateFolder(QStringLiteral("^\\.retratix-(\\d+)-\\d+$"));
+    const int folder = m_state->fd.get();
     // Only the names with the private prefix are decoded: a folder of many entries costs no memory.
-    QStringList names;
-    forEachEntry(folder, [&names](DIR*, const dirent& entry) {
+    QList<QByteArray> names;
+    forEachEntry(folder, [&names](const char* name, unsigned char) {
         static constexpr char prefix[] = ".retratix-";
-        if (std::strncmp(entry.d_name, prefix, sizeof prefix - 1) == 0)
-            names.append(QFile::decodeName(entry.d_name));
+        if (std::strncmp(name, prefix, sizeof prefix - 1) == 0)
+            names.append(QByteArray(name));
     });
-    for (const QString& name : std::as_const(names)) {
-        const QRegularExpressionMatch match = leftover.match(name);
-        if (!match.hasMatch())
+    for (const QByteArray& name : std::as_const(names)) {
+        const QString text = QFile::decodeName(name);
+        struct stat st {};
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (const QRegularExpressionMatch match = privateFolder.match(text); match.hasMatch() && S_ISDIR(st.st_mode)) {
+            const pid_t owner = pid_t(match.captured(1).toLongLong());
+            // Another run at work still has its files in hand; so may this process.
+            if ((owner != ::getpid() && processRuns(owner)) || isPrivateFolderLive(st))
+                continue;
+            const Descriptor leftovers(openFolder(folder, name, false));
+            if (leftovers.get() < 0)
+                continue;
+            QList<QByteArray> files;
+            forEachEntry(leftovers.get(), [&files](const char* file, unsigned char) { files.append(QByteArray(file)); });
+            for (const QByteArray& file : std::as_const(files))
+                putBack(leftovers.get(), file, folder);
+            ::unlinkat(folder, name.constData(), AT_REMOVEDIR);
+            continue;
+        }
+        const QRegularExpressionMatch match = leftoverFile.match(text);
+        if (!match.hasMatch() || !S_ISREG(st.st_mode))
             continue;
         const pid_t owner = pid_t(match.captured(1).toLongLong());
-        // Another run at work on this folder still has its file in hand.
-        if (owner == ::getpid() || ::kill(owner, 0) == 0 || errno == EPERM)
+        if (owner == ::getpid() || processRuns(owner))
             continue;
-        const QByteArray from = native(folder + QLatin1Char('/') + name);
-        const QByteArray to = native(folder + QLatin1Char('/') + match.captured(2));
-        ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        ::renameat2(folder, name.constData(), folder, native(match.captured(2)).constData(), RENAME_NOREPLACE);
     }
 }
 
-#else  // other platforms: Qt's portable calls; the check and the removal are two steps
+#else  // other platforms: Qt's portable calls by path; the check and the removal are two steps
 
 namespace {
 
@@ -483,53 +714,63 @@ FileSnapshot snapshotOf(const QFileInfo& info)
 {
     FileSnapshot snapshot;
     snapshot.size = info.size();
-    snapshot.modifiedNs = info.lastModified(QTimeZone::UTC).toMSecsSinceEpoch() * 1'000'000;
+    snapshot.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
     return snapshot;
-}
-
-// Calls take(directory, entry) for each entry of the folder but "." and ".."; nothing when the
-// folder cannot be read. Entries are seen one at a time, so a large folder costs no memory here.
-template <typename Take>
-void forEachEntry(const QString& folder, Take take)
-{
-    DIR* directory = ::opendir(native(folder).constData());
-    if (!directory)
-        return;
-    while (const dirent* entry = ::readdir(directory))
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(directory, *entry);
-    ::closedir(directory);
 }
 
 }  // namespace
 
-QStringList fileNames(const QString& folder)
+struct Folder::State {};
+
+Folder::Folder(const QString& path) : m_path(path), m_state(std::make_unique<State>())
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    if (!QFileInfo(path).isDir())
+        throw RuntimeError::failure(RuntimeError::PathNotFound);
 }
 
-EntryKind entryKind(const QString& path)
+Folder::Folder(QString path, std::unique_ptr<State> state) : m_path(std::move(path)), m_state(std::move(state)) {}
+
+Folder::~Folder() = default;
+
+QStringList Folder::fileNames() const
 {
-    const QFileInfo info(path);
+    return QDir(m_path).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+}
+
+EntryKind Folder::entryKind(const QString& name) const
+{
+    const QFileInfo info(filePath(name));
+    if (info.isSymLink() || info.isShortcut() || info.isJunction())
+        return EntryKind::Link;
     if (info.isFile())
         return EntryKind::RegularFile;
-    return info.exists() || info.isSymLink() ? EntryKind::Other : EntryKind::Missing;
+    return info.exists() ? EntryKind::Other : EntryKind::Missing;
 }
 
-FileBytes readRegularFile(const QString& path, qint64 limit)
+qint64 Folder::fileSize(const QString& name) const
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw missingFailure(path);
-    if (!info.isFile())
+    const QFileInfo info(filePath(name));
+    return info.exists() ? info.size() : -1;
+}
+
+FileBytes Folder::readRegularFile(const QString& name, qint64 limit) const
+{
+    if (entryKind(name) == EntryKind::Missing)
+        throw RuntimeError::failure(RuntimeError::FileNotFound);
+    if (entryKind(name) != EntryKind::RegularFile)
         throw RuntimeError::failure(RuntimeError::PathFileAccessError);
-    QFile file(path);
+    const QFileInfo info(filePath(name));
+    QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     FileBytes result;
     result.snapshot = snapshotOf(info);
     result.snapshot.recentlyModified =
         result.snapshot.modifiedNs >= QDateTime::currentMSecsSinceEpoch() * 1'000'000 - RecentNs;
+    if (info.size() >= limit) {
+        result.beyondLimit = true;
+        return result;
+    }
     result.bytes = file.read(limit);
     if (file.error() != QFileDevice::NoError)
         throw RuntimeError::failure(RuntimeError::DeviceIoError);
@@ -539,67 +780,85 @@ FileBytes readRegularFile(const QString& path, qint64 limit)
     return result;
 }
 
-void checkRemovable(const QString& path)
+void Folder::checkRemovable(const QString& name) const
 {
+    const QString path = filePath(name);
     if (!QFileInfo::exists(path))
-        throw missingFailure(path);
+        throw RuntimeError::failure(RuntimeError::FileNotFound);
     if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-void checkFolderAllowsRemoval(const QString& folder)
+void Folder::checkAllowsRemoval() const
 {
-    if (!QFileInfo(folder).isWritable())
+    if (!QFileInfo(m_path).isWritable())
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
-namespace {
+void Folder::prepareRemovals() { checkAllowsRemoval(); }
 
-bool stillTheSnapshot(const QString& path, const FileSnapshot& snapshot)
+RemoveOutcome Folder::removeIfUnchanged(const QString& name, const FileSnapshot& snapshot)
 {
-    checkRemovable(path);
+    return dispose(name, snapshot, nullptr);
+}
+
+RemoveOutcome Folder::moveIfUnchanged(const QString& name, const FileSnapshot& snapshot, Folder& destination)
+{
+    return dispose(name, snapshot, &destination);
+}
+
+RemoveOutcome Folder::dispose(const QString& name, const FileSnapshot& snapshot, Folder* destination)
+{
+    checkRemovable(name);
+    const QString path = filePath(name);
     const QFileInfo info(path);
-    if (!sameFile(snapshotOf(info), snapshot))
-        return false;
-    if (!snapshot.recentlyModified)
-        return true;
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && contentHash(file.read(snapshot.size + 1)) == snapshot.contentHash;
-}
-
-}  // namespace
-
-RemoveOutcome removeIfUnchanged(const QString& path, const FileSnapshot& snapshot)
-{
-    if (!stillTheSnapshot(path, snapshot))
+    if (entryKind(name) != EntryKind::RegularFile || !sameFile(snapshotOf(info), snapshot))
         return RemoveOutcome::Changed;
-    if (!QFile::remove(path))
-        throw RuntimeError::failure(RuntimeError::PermissionDenied);
-    return RemoveOutcome::Removed;
-}
-
-RemoveOutcome moveIfUnchanged(const QString& path, const FileSnapshot& snapshot, const QString& folder)
-{
-    if (!stillTheSnapshot(path, snapshot))
-        return RemoveOutcome::Changed;
-    const QString name = QFileInfo(path).fileName();
-    QString target = folder + QLatin1Char('/') + name;
+    if (snapshot.recentlyModified) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || contentHash(file.read(snapshot.size + 1)) != snapshot.contentHash)
+            return RemoveOutcome::Changed;
+    }
+    if (!destination) {
+        if (!QFile::remove(path))
+            throw RuntimeError::failure(RuntimeError::PermissionDenied);
+        return RemoveOutcome::Removed;
+    }
+    QString target = destination->filePath(name);
     for (int attempt = 1; QFileInfo::exists(target); ++attempt)
-        target = folder + QLatin1Char('/') + name + QLatin1Char('.') + QString::number(attempt);
+        target = destination->filePath(name + QLatin1Char('.') + QString::number(attempt));
     // QFile::rename copies across volumes and removes the original only once the copy is whole.
     if (!QFile::rename(path, target))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
     return RemoveOutcome::Removed;
 }
 
-void prepareFolderForFiles(const QString& folder)
+Folder Folder::subfolder(const QString& relativePath) const
 {
-    if (!QDir().mkpath(folder))
-        throw RuntimeError::failure(RuntimeError::PathNotFound);
-    checkFolderAllowsRemoval(folder);
+    QString path = m_path;
+    for (const QString& component : relativeNames(relativePath)) {
+        path = QDir(path).filePath(component);
+        if (QFileInfo(path).isSymLink())
+            throw RuntimeError::failure(RuntimeError::PathFileAccessError);
+        if (!QDir().mkpath(path))
+            throw RuntimeError::failure(RuntimeError::PathNotFound);
+    }
+    return Folder(path);
 }
 
-void recoverInterrupted(const QString&) {}
+Folder Folder::openOrCreate(const QString& path, const Folder* within)
+{
+    if (within) {
+        const QString below = pathWithin(within->path(), path);
+        if (!below.isNull())
+            return within->subfolder(below);
+    }
+    if (!QDir().mkpath(path))
+        throw RuntimeError::failure(RuntimeError::PathNotFound);
+    return Folder(path);
+}
+
+void Folder::recoverInterrupted() {}
 
 #endif
 

@@ -38,24 +38,39 @@ bool isHeif(const QByteArray& bytes)
            brand == "heis" || brand == "mif1" || brand == "msf1";
 }
 
-std::optional<QImage> decodeHeif(const QByteArray& bytes)
+// A file of a few bytes may declare a picture of any size: the decoder is stopped before it sets
+// aside memory for one larger than Qt's own image readers accept (256 MiB as a 32-bit image).
+constexpr int HeifLongestSide = 16384;
+constexpr qint64 HeifMostPixels = 64LL * 1024 * 1024;
+
+std::optional<QImage> decodeHeif(const QByteArray& bytes, bool* tooLarge)
 {
     using Context = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
     using Handle = std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)>;
     using Image = std::unique_ptr<heif_image, decltype(&heif_image_release)>;
     const Context context(heif_context_alloc(), &heif_context_free);
-    if (!context ||
-        heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
-            heif_error_Ok)
+    if (!context)
+        return std::nullopt;
+    heif_context_set_maximum_image_size_limit(context.get(), HeifLongestSide);
+    const auto failed = [tooLarge](const heif_error& error) {
+        *tooLarge = error.subcode == heif_suberror_Security_limit_exceeded;
+        return error.code != heif_error_Ok;
+    };
+    if (failed(heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()),
+                                                          nullptr)))
         return std::nullopt;
     heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+    if (failed(heif_context_get_primary_image_handle(context.get(), &rawHandle)))
         return std::nullopt;
     const Handle handle(rawHandle, &heif_image_handle_release);
+    if (qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get()) >
+        HeifMostPixels) {
+        *tooLarge = true;
+        return std::nullopt;
+    }
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring itself.
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code !=
-        heif_error_Ok)
+    if (failed(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr)))
         return std::nullopt;
     const Image image(rawImage, &heif_image_release);
     int stride = 0;
@@ -69,12 +84,17 @@ std::optional<QImage> decodeHeif(const QByteArray& bytes)
 
 // Decodes upright, at no more than LongestSide where the format lets the decoder scale (JPEG
 // decodes at a fraction of its size, so a camera's photo never lies whole in memory).
-std::optional<QImage> decode(const QByteArray& bytes, bool* turned = nullptr)
+// tooLarge tells a picture refused for its size from one that could not be read.
+std::optional<QImage> decode(const QByteArray& bytes, bool* turned = nullptr, bool* tooLarge = nullptr)
 {
     if (isHeif(bytes)) {
         if (turned)
             *turned = false;
-        return decodeHeif(bytes);
+        bool large = false;
+        std::optional<QImage> image = decodeHeif(bytes, &large);
+        if (tooLarge)
+            *tooLarge = large;
+        return image;
     }
     QBuffer buffer;
     buffer.setData(bytes);
@@ -199,9 +219,10 @@ Prepared prepare(const QByteArray& original, const QString& fileName, const Opti
         }
         return fitJpeg(*image, limit);
     }
-    const std::optional<QImage> image = decode(original);
+    bool tooLarge = false;
+    const std::optional<QImage> image = decode(original, nullptr, &tooLarge);
     if (!image) {
-        prepared.outcome = Prepared::Outcome::Undecodable;
+        prepared.outcome = tooLarge ? Prepared::Outcome::TooLarge : Prepared::Outcome::Undecodable;
         return prepared;
     }
     return fitJpeg(*image, limit);

@@ -17,6 +17,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("CheckRun", text); }
@@ -90,8 +92,11 @@ CheckSummary CheckRun::run()
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
         db::Connection& connection = *m_settings.connection;
         UploadLog log(connection);  // never written: the store's refusals are not asked for
-        PhotoStore store(connection, log, folder, installationCode, m_settings.installationText, m_settings.photos);
-        const QStringList names = UploadRun::folderNames(folder);
+        const FolderFiles::Folder photoFolder(folder);
+        PhotoStore store(connection, log, photoFolder, installationCode, m_settings.installationText,
+                         m_settings.photos);
+        QStringList names = photoFolder.fileNames();
+        std::sort(names.begin(), names.end());
         const QStringList& formats = m_settings.photos.formats;
 
         struct Candidate {
@@ -102,14 +107,16 @@ CheckSummary CheckRun::run()
         for (const QString& name : names) {
             CheckRow row{name, QString(), tr("No es una foto"), QString()};
             const QString code = PhotoStore::memberCode(name);
-            const QString path = PhotoStore::photoFilePath(folder, name);
             if (!name.contains(QStringLiteral(".jpg")) && (formats.isEmpty() || !Photos::hasFormat(name, formats))) {
                 row.detail = formats.isEmpty() ? tr("el nombre no contiene «.jpg»")
                                                : tr("el nombre no tiene «.jpg» ni otro formato de los admitidos");
             } else if (!Numbers::isNumeric(code)) {
                 row.detail = tr("«%1», lo que precede al primer punto, no es un código de abonado").arg(code);
-            } else if (FolderFiles::entryKind(path) != FolderFiles::EntryKind::RegularFile) {
-                row.detail = tr("no es un archivo que se pueda leer (una carpeta, una tubería o un enlace roto)");
+            } else if (const FolderFiles::EntryKind kind = photoFolder.entryKind(name);
+                       kind != FolderFiles::EntryKind::RegularFile) {
+                row.detail = kind == FolderFiles::EntryKind::Link
+                                 ? tr("es un enlace a otro archivo, que podría estar fuera de la carpeta")
+                                 : tr("no es un archivo que se pueda leer (una carpeta o una tubería)");
             } else {
                 try {
                     candidates.append({summary.rows.size(), Numbers::toInt32(code)});
@@ -134,7 +141,6 @@ CheckSummary CheckRun::run()
         QHash<int32_t, QList<qsizetype>> filesOfMember;
         for (const Candidate& candidate : candidates) {
             CheckRow& row = summary.rows[candidate.row];
-            const QString path = PhotoStore::photoFilePath(folder, row.file);
             if (!store.MemberExists(candidate.member)) {
                 row.stored = UploadLog::notStored();
                 row.outcome = UploadLog::memberMissing();
@@ -144,9 +150,9 @@ CheckSummary CheckRun::run()
             filesOfMember[candidate.member].append(candidate.row);
             PhotoFile photo;
             try {
-                photo = readPhotoFile(path, row.file, m_settings.photos);
+                photo = readPhotoFile(photoFolder, row.file, m_settings.photos);
                 if (photo.verdict == PhotoFile::Verdict::Store)
-                    FolderFiles::checkRemovable(path);
+                    photoFolder.checkRemovable(row.file);
             } catch (const Failure& failure) {
                 row.outcome = tr("Fin de la carga");
                 row.detail = tr("la carga terminaría aquí (error %1: %2)").arg(failure.number).arg(failure.description);

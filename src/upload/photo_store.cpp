@@ -9,7 +9,6 @@
 #include "upload/upload_log.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <limits>
@@ -36,11 +35,12 @@ QString existenceSql()
 
 }  // namespace
 
-PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
+PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, const FolderFiles::Folder& folder,
+                       QString installationCode,
                        std::function<QString()> currentInstallationText, RetratixSettings settings)
     : m_connection(connection),
       m_log(log),
-      m_folder(std::move(folder)),
+      m_folder(folder),
       m_installationCode(checkedInstallationCode(installationCode)),
       m_currentInstallationText(std::move(currentInstallationText)),
       m_settings(std::move(settings)),
@@ -145,30 +145,29 @@ PhotoStore::Outcome PhotoStore::refuseForSize(const QString& runUser, const QStr
     return Outcome::SizeRefused;
 }
 
-PhotoFile readPhotoFile(const QString& path, const QString& fileName, const RetratixSettings& settings)
+PhotoFile readPhotoFile(const FolderFiles::Folder& folder, const QString& fileName, const RetratixSettings& settings)
 {
     PhotoFile photo;
     // Only where photos may be changed is a large file read at all (up to what a camera makes).
     const bool preparing = settings.changesPhotos();
     const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoStore::PhotoSizeLimit;
-    // The size comes from the file system, so a large file is refused without being opened.
-    if (QFileInfo(path).size() >= readLimit) {
+    // The size comes from the folder's entry, so a large file is refused without being opened.
+    if (folder.fileSize(fileName) >= readLimit) {
         photo.verdict = PhotoFile::Verdict::TooLarge;
         return photo;
     }
-    db::Stream stream;
-    stream.setType(db::StreamType::Binary);
-    stream.open(0, db::OptionsUnspecified);
-    stream.loadFromFile(path, readLimit);
-    photo.snapshot = stream.fileSnapshot();
-    const bool beyondLimit = stream.beyondLimit();
-    photo.bytes = stream.read(-1);
-    stream.close();
-    if (!beyondLimit && preparing)
+    // The file may have grown since it was measured.
+    FolderFiles::FileBytes file = folder.readRegularFile(fileName, readLimit);
+    photo.snapshot = file.snapshot;
+    photo.bytes = std::move(file.bytes);
+    if (file.beyondLimit) {
+        photo.verdict = PhotoFile::Verdict::TooLarge;
+        return photo;
+    }
+    if (preparing)
         photo.prepared = Photos::prepare(photo.bytes, fileName, {settings.fitPhotos, settings.uprightPhotos},
                                          PhotoStore::PhotoSizeLimit);
-    // The file may have grown since it was measured.
-    if (beyondLimit || photo.prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
+    if (photo.prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
         (photo.prepared.outcome == Photos::Prepared::Outcome::AsIs && photo.bytes.size() >= PhotoStore::PhotoSizeLimit))
         photo.verdict = PhotoFile::Verdict::TooLarge;
     else if (photo.prepared.outcome == Photos::Prepared::Outcome::Undecodable)
@@ -182,7 +181,7 @@ std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QStri
 {
     QElapsedTimer reading;
     reading.start();
-    PhotoFile photo = readPhotoFile(photoFilePath(m_folder, fileName), fileName, m_settings);
+    PhotoFile photo = readPhotoFile(m_folder, fileName, m_settings);
     m_readNs += reading.nsecsElapsed();
     m_lastSnapshot = photo.snapshot;
     m_lastConverted = photo.converted();

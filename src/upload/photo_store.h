@@ -20,7 +20,7 @@ class Stream;
 class UploadLog;
 
 // What a photo file comes to: the bytes to store (its own, or fitted, turned or converted where the
-// settings ask), or why it is refused. A file too large is refused without being opened; a read that
+// settings ask), or why it is refused. A file too large is refused without being read; a read that
 // fails raises its failure.
 struct PhotoFile {
     enum class Verdict { Store, TooLarge, NotValid };
@@ -34,7 +34,7 @@ struct PhotoFile {
         return verdict == Verdict::Store && prepared.outcome == Photos::Prepared::Outcome::Converted;
     }
 };
-PhotoFile readPhotoFile(const QString& path, const QString& fileName, const RetratixSettings& settings);
+PhotoFile readPhotoFile(const FolderFiles::Folder& folder, const QString& fileName, const RetratixSettings& settings);
 
 // The member checks and the photo rows of ABONADOSFOTOS for one installation and one folder.
 // Every failure (database, file) passes to the caller; the store traps nothing. Rows are written
@@ -53,7 +53,7 @@ public:
     // the checked code when none is given.
     // settings: whether photos are fitted, turned upright or converted from other formats (with
     // none of them, every photo is stored byte for byte as read).
-    PhotoStore(db::Connection& connection, UploadLog& log, QString folder, QString installationCode,
+    PhotoStore(db::Connection& connection, UploadLog& log, const FolderFiles::Folder& folder, QString installationCode,
                std::function<QString()> currentInstallationText = {}, RetratixSettings settings = {});
 
     // Answers MemberExists and PhotoExists for these members from one query per hundred (one round
@@ -99,7 +99,7 @@ private:
 
     db::Connection& m_connection;
     UploadLog& m_log;
-    QString m_folder;
+    const FolderFiles::Folder& m_folder;
     QString m_installationCode;
     std::function<QString()> m_currentInstallationText;
     RetratixSettings m_settings;

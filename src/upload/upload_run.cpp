@@ -17,18 +17,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <algorithm>
-
-namespace {
-
-// A delete without forcing removes a file only as it was read: one that changed since stays.
-FolderFiles::RemoveOutcome deleteWithoutForcing(const QString& path, const FolderFiles::FileSnapshot& snapshot)
-{
-    return FolderFiles::removeIfUnchanged(path, snapshot);
-}
-
-}  // namespace
 
 QString UploadSummary::toText() const
 {
@@ -128,10 +119,10 @@ QList<UploadRun::Candidate> UploadRun::gatherBatch(const QStringList& names, qsi
             ++m_summary.skipped;
             continue;
         }
-        const QString path = PhotoStore::photoFilePath(m_settings.folder, name);
-        // Only a regular file (or a link to one) is a photo: a FIFO, socket, device, folder or
-        // dangling link is never opened, and a name gone since the listing has nothing to store.
-        if (FolderFiles::entryKind(path) != FolderFiles::EntryKind::RegularFile) {
+        const QString path = m_folder->filePath(name);
+        // Only a regular file of the folder's own is a photo: a FIFO, socket, device, folder or
+        // link is never opened, and a name gone since the listing has nothing to store.
+        if (m_folder->entryKind(name) != FolderFiles::EntryKind::RegularFile) {
             ++m_summary.skipped;
             continue;
         }
@@ -157,9 +148,11 @@ void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLo
     if (!m_folderChecked) {
         // Before the first store: a folder that lets no file go, or an originals folder that takes
         // none, would end the run only after a whole batch of stored photos.
-        FolderFiles::checkFolderAllowsRemoval(m_settings.folder);
-        if (!m_originals.isEmpty())
-            FolderFiles::prepareFolderForFiles(m_originals);
+        m_folder->prepareRemovals();
+        if (!m_originals.isEmpty()) {
+            m_originalsFolder = FolderFiles::Folder::openOrCreate(m_originals, &*m_folder);
+            m_originalsFolder->checkAllowsRemoval();
+        }
         m_folderChecked = true;
     }
     const PhotoStore::Outcome outcome = store.PhotoExists(candidate.memberNumber)
@@ -174,8 +167,8 @@ void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLo
     if (store.lastStoredConverted())
         ++m_summary.converted;
     // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
-    FolderFiles::checkRemovable(candidate.path);
-    m_stored.append({candidate.path, store.lastStoredFile()});
+    m_folder->checkRemovable(candidate.name);
+    m_stored.append({candidate.name, candidate.path, store.lastStoredFile()});
 }
 
 void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
@@ -256,20 +249,22 @@ void UploadRun::deleteStoredFiles()
     std::optional<Failure> firstFailure;
     for (const StoredFile& file : batch) {
         try {
-            if (m_originals.isEmpty()) {
-                if (deleteWithoutForcing(file.path, file.snapshot) == FolderFiles::RemoveOutcome::Removed)
+            // A delete without forcing removes a file only as it was read: one that changed since stays.
+            if (!m_originalsFolder) {
+                if (m_folder->removeIfUnchanged(file.name, file.snapshot) == FolderFiles::RemoveOutcome::Removed)
                     ++m_summary.filesDeleted;
                 else
                     ++m_summary.filesChanged;
                 continue;
             }
-            if (m_runOriginals.isEmpty()) {
+            // Made once and kept open: whatever happens to its name, the run's files go into it.
+            if (!m_runOriginals) {
                 const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-")) +
                                      m_summary.runUser;
-                FolderFiles::prepareFolderForFiles(QDir(m_originals).filePath(name));
-                m_runOriginals = QDir(m_originals).filePath(name);
+                m_runOriginals = m_originalsFolder->subfolder(name);
+                m_runOriginals->checkAllowsRemoval();
             }
-            if (FolderFiles::moveIfUnchanged(file.path, file.snapshot, m_runOriginals) ==
+            if (m_folder->moveIfUnchanged(file.name, file.snapshot, *m_runOriginals) ==
                 FolderFiles::RemoveOutcome::Removed)
                 ++m_summary.originalsKept;
             else
@@ -296,7 +291,13 @@ UploadSummary UploadRun::run()
     m_total = 0;
     m_reservedNumber = -1;
     m_originals = m_settings.photos.originalsFor(m_settings.folder);
-    m_runOriginals.clear();
+    // The folders are let go when the run ends, and with them the run's private folder.
+    const auto releaseFolders = qScopeGuard([this] {
+        m_runOriginals.reset();
+        m_originalsFolder.reset();
+        m_folder.reset();
+    });
+
     try {
         const int32_t firstDraw = m_settings.drawRunNumber();
         m_summary.runUser = QString::number(firstDraw);
@@ -309,12 +310,15 @@ UploadSummary UploadRun::run()
         // Checked before anything changes; no statement is ever built from other text.
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
 
-        // What a killed run left under a private name is a photo again.
-        FolderFiles::recoverInterrupted(folder);
+        m_folder.emplace(folder);
+        // What a killed run left in a private folder is a photo again.
+        m_folder->recoverInterrupted();
         // Taken once: the run deletes files while it walks the list.
         QElapsedTimer clock;
         clock.start();
-        QStringList names = folderNames(folder);
+        QStringList names = m_folder->fileNames();
+        std::sort(names.begin(), names.end());
+        names.squeeze();
         if (m_settings.acceptName)
             names.removeIf([this](const QString& name) { return !m_settings.acceptName(name); });
         m_total = names.size();
@@ -331,7 +335,7 @@ UploadSummary UploadRun::run()
         command.execute(db::OptionsUnspecified);
 
         UploadLog log(connection);
-        PhotoStore store(connection, log, folder, installationCode, m_settings.installationText, m_settings.photos);
+        PhotoStore store(connection, log, *m_folder, installationCode, m_settings.installationText, m_settings.photos);
 
         qsizetype next = 0;
         std::optional<Failure> stop;

@@ -115,6 +115,7 @@ private:
         qsizetype index = 0;  // in the folder's names
     };
     struct StoredFile {
+        QString name;
         QString path;
         FolderFiles::FileSnapshot snapshot;
     };
@@ -144,6 +145,8 @@ private:
         return m_summary.inserted + m_summary.updated + m_summary.sizeRefused + m_summary.memberMissing +
                m_summary.notValid;
     }
-    QString m_originals;     // where stored files go instead of being deleted (empty: deleted)
-    QString m_runOriginals;  // this run's subfolder of it, made at the first move
+    std::optional<FolderFiles::Folder> m_folder;  // the photo folder, open for the run
+    QString m_originals;  // where stored files go instead of being deleted (empty: deleted)
+    std::optional<FolderFiles::Folder> m_originalsFolder;
+    std::optional<FolderFiles::Folder> m_runOriginals;  // this run's subfolder of it, made at the first move
 };

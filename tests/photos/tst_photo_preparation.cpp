@@ -252,6 +252,17 @@ void TestPhotoPreparation::refusals_data()
                                      << int(Photos::Prepared::Outcome::Undecodable);
     QTest::newRow("small JPEG as it is") << QByteArray("\xFF\xD8 any bytes") << "7.jpg" << true
                                          << int(Photos::Prepared::Outcome::AsIs);
+    // A small file whose image spatial extent says 20000 x 20000 pixels: refused before the decoder
+    // sets aside 1.2 GB for it.
+    QByteArray huge = heic(gradient(80, 60));
+    for (qsizetype at = huge.indexOf("ispe"); at >= 0; at = huge.indexOf("ispe", at + 1)) {
+        const QByteArray side = QByteArray::fromHex("00004e20");
+        huge.replace(at + 8, 4, side);
+        huge.replace(at + 12, 4, side);
+    }
+    if (!huge.isEmpty())
+        QTest::newRow("HEIC declaring a huge picture") << huge << "7.heic" << true
+                                                       << int(Photos::Prepared::Outcome::TooLarge);
 }
 
 void TestPhotoPreparation::refusals()

@@ -413,10 +413,13 @@ void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened_data()
     QTest::newRow("named pipe") << "fifo" << false;
     QTest::newRow("folder") << "folder" << false;
     QTest::newRow("dangling link") << "dangling link" << false;
-    QTest::newRow("link to a photo") << "link" << true;
+    // What a link or a second name leads to need not be the folder's: a secret of the program's
+    // account must never become a member's photo.
+    QTest::newRow("link to a file elsewhere") << "link" << false;
+    QTest::newRow("second name of a file elsewhere") << "hard link" << false;
 }
 
-// Only regular files, and links to one, are photos; nothing in the folder can make the run wait.
+// Only regular files of the folder's own are photos; nothing in the folder can make the run wait.
 void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened()
 {
     QFETCH(QString, kind);
@@ -431,6 +434,8 @@ void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened()
         QCOMPARE(::mkfifo(entry.constData(), 0644), 0);
     else if (kind == QLatin1String("folder"))
         QVERIFY(m_photos.mkdir(QStringLiteral("7.jpg")));
+    else if (kind == QLatin1String("hard link"))
+        QCOMPARE(::link(QFile::encodeName(target).constData(), entry.constData()), 0);
     else
         QVERIFY(QFile::link(kind == QLatin1String("link") ? target : elsewhere.filePath(QStringLiteral("gone.jpg")),
                             QFile::decodeName(entry)));
@@ -440,10 +445,10 @@ void TestUploadRun::entriesThatAreNoPhotosAreNeverOpened()
     QVERIFY(outcome.failures.isEmpty());
     QCOMPARE(outcome.summary.inserted, stored ? 2 : 1);
     QCOMPARE(logOf(outcome.summary.runUser).size(), stored ? 2 : 1);
-    // A stored link goes; the file it named stays where it was.
     struct stat st {};
     QCOMPARE(::lstat(entry.constData(), &st) == 0, !stored);
     QVERIFY(QFile::exists(target));
+    QCOMPARE(m_database->count(QStringLiteral("SELECT COUNT(*) FROM ABONADOSFOTOS WHERE CODIGO = 7")), stored ? 1 : 0);
     if (stored)
         QCOMPARE(m_database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = 7")).toByteArray(),
                  QByteArrayLiteral("jpeg bytes"));
