@@ -203,7 +203,12 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
             QDir().mkpath(reports);
             QString path = QDir(reports).filePath(
                 QStringLiteral("InformeFotos-%1.pdf").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-            for (int n = 2; QFileInfo::exists(path); ++n)
+            // A name is taken by any entry, a link that leads nowhere too.
+            const auto taken = [](const QString& name) {
+                const QFileInfo entry(name);
+                return entry.exists() || entry.isSymLink();
+            };
+            for (int n = 2; taken(path); ++n)
                 path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf")
                                                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
                                                   .arg(n));
