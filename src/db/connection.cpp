@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include "common/failure.h"
+#include "common/safe_output.h"
 #include "db/data_source.h"
 #include "db/driver_details.h"
 #include "db/postgres_session.h"
@@ -375,15 +376,24 @@ bool Connection::reserveRunNumber(int32_t number)
         return query.value(0).toBool();
     }
     if (driverName() == QLatin1String("QSQLITE")) {
-        if (d->runLocks < 0) {
-            // Beside the database, as its own -wal and -shm files are.
-            const QString file = QUrl(d->database.databaseName().section(QLatin1Char('?'), 0, 0)).toLocalFile() +
-                                 QStringLiteral("-retratix");
-            d->runLocks = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-            if (d->runLocks < 0)
-                return true;  // a folder the program cannot write in: nothing to lock with
+        // Beside the database, as its own -wal and -shm files are, and as open to other accounts.
+        const QString database = QUrl(d->database.databaseName().section(QLatin1Char('?'), 0, 0)).toLocalFile();
+        const QString file = database + QStringLiteral("-retratix");
+        // Whoever can write the folder may replace the file between an open and a lock (another run
+        // replacing a link planted there): a lock counts only on the file that is at the name.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            if (d->runLocks < 0) {
+                d->runLocks = SafeOutput::openSharedFile(file, database);
+                if (d->runLocks < 0)
+                    return true;  // a folder the program cannot write in: nothing to lock with
+            }
+            if (!lockByte(d->runLocks, number, F_WRLCK))
+                return false;
+            if (SafeOutput::isFileAt(d->runLocks, file))
+                return true;
+            ::close(d->runLocks);
+            d->runLocks = -1;
         }
-        return lockByte(d->runLocks, number, F_WRLCK);
     }
     return true;
 }

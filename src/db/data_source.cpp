@@ -281,7 +281,27 @@ DataSource parseDataSource(const QString& dataSource)
 
 QString shownDataSource(const QString& dataSource)
 {
+    // libpq's password and sslpassword in any spelling (a misspelt key is refused, and shown, before
+    // libpq could refuse it), and ODBC's PWD; libpq's passfile names a file, which may show.
+    const auto isSecret = [](const QString& key) {
+        const QString name = key.trimmed().toLower();
+        return (name.contains(QLatin1String("pass")) && name != QLatin1String("passfile")) ||
+               name.contains(QLatin1String("pwd"));
+    };
     const QString text = dataSource.trimmed();
+    if (text.startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) {
+        // A data source name, or a connection string: KEY=VALUE pairs, a value possibly in braces or quotes.
+        static const QRegularExpression pair(QStringLiteral("(?:^|;)([^=;]*)=(\\{[^}]*\\}?|\"[^\"]*\"?|'[^']*'?|[^;]*)"));
+        QString shown = text;
+        qsizetype shift = 0;
+        for (const QRegularExpressionMatch& match : pair.globalMatch(text)) {
+            if (!isSecret(match.captured(1)))
+                continue;
+            shown.replace(match.capturedStart(2) + shift, match.capturedLength(2), QStringLiteral("***"));
+            shift += 3 - match.capturedLength(2);
+        }
+        return shown;
+    }
     if (!text.startsWith(QLatin1String("postgres"), Qt::CaseInsensitive) || !text.contains(QLatin1String("://")))
         return text;
     QUrl url(text);
@@ -289,11 +309,15 @@ QString shownDataSource(const QString& dataSource)
         return QStringLiteral("postgresql://…");  // nothing of it shown: it may hold a password
     if (!url.password().isEmpty())
         url.setPassword(QStringLiteral("***"));
-    QUrlQuery query(url);
-    if (query.hasQueryItem(QStringLiteral("password"))) {
-        query.removeAllQueryItems(QStringLiteral("password"));
-        query.addQueryItem(QStringLiteral("password"), QStringLiteral("***"));
-        url.setQuery(query);
+    if (url.hasQuery()) {
+        // Keys compared as libpq reads them (decoded), shown as written.
+        const QUrlQuery query(url);
+        const QList<std::pair<QString, QString>> keys = query.queryItems(QUrl::FullyDecoded);
+        const QList<std::pair<QString, QString>> items = query.queryItems(QUrl::PrettyDecoded);
+        QUrlQuery masked;
+        for (qsizetype i = 0; i < items.size(); ++i)
+            masked.addQueryItem(items.at(i).first, isSecret(keys.at(i).first) ? QStringLiteral("***") : items.at(i).second);
+        url.setQuery(masked);
     }
     return url.toString();
 }

@@ -43,7 +43,9 @@ struct DataSource {
 // service). Raises a Failure (ProviderError::ErrorsOccurred) for an empty or malformed data source.
 DataSource parseDataSource(const QString& dataSource);
 
-// The data source as it may be shown: without a password in a URL or among its options.
+// The data source as it may be shown: "***" for the password of a URL, for the value of any query
+// item or ODBC key that is a password (password, sslpassword, PWD, in any case), whether or not
+// the data source is valid.
 QString shownDataSource(const QString& dataSource);
 
 // The value of one key of an OLE DB style connection string ("Key=Value;Key=Value"): keys without

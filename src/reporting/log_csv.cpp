@@ -1,11 +1,9 @@
 #include "reporting/log_csv.h"
 
+#include "common/safe_output.h"
 #include "reporting/formula.h"
 #include "reporting/report_document.h"
 #include "reporting/report_engine.h"
-
-#include <QDir>
-#include <QSaveFile>
 
 namespace reporting {
 
@@ -55,10 +53,11 @@ QList<LogCsvRow> logCsvRows(const ReportDocument& document)
 
 void writeLogCsv(const ReportDocument& document, const QString& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(logCsv(logCsvRows(document))) < 0 || !file.commit())
-        throw Failure(ReportNotWritten, QStringLiteral("Motor de informes"),
-                      QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)));
+    try {
+        SafeOutput::writeFile(path, logCsv(logCsvRows(document)));
+    } catch (const Failure& failure) {
+        throw Failure(ReportNotWritten, QStringLiteral("Motor de informes"), failure.description);
+    }
 }
 
 }  // namespace reporting

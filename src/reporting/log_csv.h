@@ -26,8 +26,8 @@ QByteArray logCsv(const QList<LogCsvRow>& rows);
 // in the report's order.
 QList<LogCsvRow> logCsvRows(const ReportDocument& document);
 
-// Writes those rows to a CSV file, whole or not at all (an earlier file stays as it was); raises
-// Failure ReportNotWritten naming the file when it cannot.
+// Writes those rows to a CSV file, whole or not at all (an earlier file stays as it was) and never
+// through a link at the name (SafeOutput); raises Failure ReportNotWritten naming the file and why.
 void writeLogCsv(const ReportDocument& document, const QString& path);
 
 }  // namespace reporting

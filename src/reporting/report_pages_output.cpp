@@ -1,10 +1,10 @@
 #include "reporting/report_pages_output.h"
 
+#include "common/safe_output.h"
 #include "reporting/report_document.h"
 #include "reporting/report_engine.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -34,22 +34,30 @@ void writePages(const ReportDocument& document, QPagedPaintDevice& device, int f
 
 void writePdf(const ReportDocument& document, const QString& path)
 {
-    {
-        QPdfWriter writer(path);
-        writer.setPageLayout(pageLayoutOf(document));
-        writer.setResolution(300);
-        writer.setTitle(document.definition().title);
-        writer.setCreator(QStringLiteral("Retratix"));
-        try {
-            writePages(document, writer, 0, document.pageCount() - 1);
-        } catch (const Failure&) {
-            throw Failure(ReportNotWritten, QStringLiteral("Motor de informes"),
-                          QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)));
+    const Failure notWritten(ReportNotWritten, QStringLiteral("Motor de informes"),
+                             QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)));
+    try {
+        SafeOutput::NewFile file(path);
+        {
+            QPdfWriter writer(&file.device());
+            writer.setPageLayout(pageLayoutOf(document));
+            writer.setResolution(300);
+            writer.setTitle(document.definition().title);
+            writer.setCreator(QStringLiteral("Retratix"));
+            try {
+                writePages(document, writer, 0, document.pageCount() - 1);
+            } catch (const Failure&) {
+                throw notWritten;
+            }
         }
+        if (file.device().pos() == 0)
+            throw notWritten;
+        file.commit();
+    } catch (const Failure& failure) {
+        if (failure.number == ReportNotWritten)
+            throw;
+        throw Failure(ReportNotWritten, notWritten.source, failure.description);
     }
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
-        throw Failure(ReportNotWritten, QStringLiteral("Motor de informes"),
-                      QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)));
 }
 
 }  // namespace reporting

@@ -1,12 +1,12 @@
 #include "reporting/report_viewer.h"
 
 #include "common/messages.h"
+#include "common/safe_output.h"
 #include "reporting/engine_report.h"
 #include "reporting/report_pages_output.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImage>
@@ -17,7 +17,6 @@
 #include <QPixmap>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -382,11 +381,12 @@ void ReportViewer::Private::doExport(const ExportFormat& format)
     const QString path = QFileDialog::getSaveFileName(q, format.dialogTitle, title + format.suffix, format.filter);
     if (path.isEmpty())
         return;
-    // Written whole or not at all: a failed write leaves any earlier file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(format.contents(*doc)) < 0 || !file.commit())
-        showMessage(QStringLiteral("No se puede escribir el archivo %1").arg(QDir::toNativeSeparators(path)),
-                    MessageIcon::Critical, title);
+    // Written whole or not at all (a failed write leaves any earlier file as it was), never through a link.
+    try {
+        SafeOutput::writeFile(path, format.contents(*doc));
+    } catch (const Failure& failure) {
+        showMessage(failure.description, MessageIcon::Critical, title);
+    }
 }
 
 void ReportViewer::Private::doSearch()

@@ -2,6 +2,7 @@
 
 #include "common/messages.h"
 #include "common/platform.h"
+#include "common/text.h"
 #include "startup/mod_glob.h"
 #include "startup/retratix_settings.h"
 #include "startup/run_number_generator.h"
@@ -36,13 +37,25 @@ std::atomic<bool> stopAsked{false};
 void askStop(int) { stopAsked = true; }
 
 // The program's messages (failures, which --quiet keeps) on the run's error stream, as the
-// message boxes of the windows would show them: title, then text.
+// message boxes of the windows would show them: title, then text. The text keeps the line breaks
+// of the failures' general form (CR LF before its three lines: number, source, description);
+// whatever else it holds (an engine's message may quote a file's name) cannot start a line of its
+// own or reach the terminal as an escape sequence.
 class StreamMessages final : public Messages {
 public:
     explicit StreamMessages(QTextStream& err) : m_err(err) {}
     void show(const ShownMessage& message) override
     {
-        m_err << message.title << QStringLiteral(": ") << message.text << '\n';
+        constexpr qsizetype LayoutBreaks = 3;
+        const QString lineBreak = QStringLiteral("\r\n");
+        const QStringList lines = message.text.split(lineBreak);
+        QString text;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i > 0)
+                text += i <= LayoutBreaks ? lineBreak : printableText(lineBreak);
+            text += printableText(lines.at(i));
+        }
+        m_err << printableText(message.title) << QStringLiteral(": ") << text << '\n';
         m_err.flush();
     }
 
@@ -203,7 +216,12 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
             QDir().mkpath(reports);
             QString path = QDir(reports).filePath(
                 QStringLiteral("InformeFotos-%1.pdf").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-            for (int n = 2; QFileInfo::exists(path); ++n)
+            // A name is taken by any entry, a link that leads nowhere too.
+            const auto taken = [](const QString& name) {
+                const QFileInfo entry(name);
+                return entry.exists() || entry.isSymLink();
+            };
+            for (int n = 2; taken(path); ++n)
                 path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf")
                                                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
                                                   .arg(n));
@@ -234,7 +252,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         const CheckSummary summary = CheckRun(std::move(settings)).run();
         if (!beQuiet) {
             for (const CheckRow& row : summary.rows)
-                out << row.file << '\t' << row.stored << '\t' << row.outcome << '\t' << row.detail << '\n';
+                out << printableText(row.file) << '\t' << row.stored << '\t' << row.outcome << '\t'
+                    << printableText(row.detail) << '\n';
             out << summary.toText() << '\n';
         }
         out.flush();
@@ -282,7 +301,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         err.flush();
     }
     if (summary.end == UploadSummary::End::Failed && !summary.failedFile.isEmpty()) {
-        err << tr("Archivo del error: %1").arg(QDir::toNativeSeparators(summary.failedFile)) << '\n';
+        err << tr("Archivo del error: %1").arg(printableText(QDir::toNativeSeparators(summary.failedFile))) << '\n';
         err.flush();
     }
     switch (summary.end) {

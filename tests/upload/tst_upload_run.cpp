@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QBuffer>
 #include <QImage>
 #include <QProcess>
@@ -728,12 +729,18 @@ void TestUploadRun::runNumberTakenByEarlierRows_data()
     QTest::addColumn<QString>("runUser");
     QTest::addColumn<int>("earlierRowsLeft");
     QTest::addColumn<int>("heldByAnotherRun");  // drawn by a run at work on another connection
-    QTest::newRow("free at once") << QList<int>{5} << 1000 << "5" << 2 << 0;
-    QTest::newRow("drawn again past taken numbers") << QList<int>{42, 42, 43, 77} << 1000 << "77" << 2 << 0;
+    // SQLite: whoever writes the database's folder made its lock file a link to where root's
+    // runs would create an empty file (as /etc/nologin).
+    QTest::addColumn<bool>("lockFileLink");
+    QTest::newRow("free at once") << QList<int>{5} << 1000 << "5" << 2 << 0 << false;
+    QTest::newRow("drawn again past taken numbers") << QList<int>{42, 42, 43, 77} << 1000 << "77" << 2 << 0 << false;
     // Only a log holding nearly every number gets here: the run clears its own number as before.
-    QTest::newRow("draws exhausted") << QList<int>{42, 42, 42} << 3 << "42" << 1 << 0;
+    QTest::newRow("draws exhausted") << QList<int>{42, 42, 42} << 3 << "42" << 1 << 0 << false;
     // Two runs that draw one number at the same moment: the second draws again.
-    QTest::newRow("held by a run at work") << QList<int>{44, 45} << 1000 << "45" << 2 << 44;
+    QTest::newRow("held by a run at work") << QList<int>{44, 45} << 1000 << "45" << 2 << 44 << false;
+    // The link is replaced by a lock file of its own, which both runs lock.
+    if (m_engine == Engine::Sqlite)
+        QTest::newRow("held by a run at work, lock file a link") << QList<int>{44, 45} << 1000 << "45" << 2 << 44 << true;
 }
 
 void TestUploadRun::runNumberTakenByEarlierRows()
@@ -743,6 +750,13 @@ void TestUploadRun::runNumberTakenByEarlierRows()
     QFETCH(QString, runUser);
     QFETCH(int, earlierRowsLeft);
     QFETCH(int, heldByAnotherRun);
+    QFETCH(bool, lockFileLink);
+    const QString lockFile = m_database->dataSource().mid(7) + QStringLiteral("-retratix");
+    const QString nowhere = m_folder->filePath(QStringLiteral("nologin"));
+    if (lockFileLink) {
+        QFile::remove(lockFile);
+        QVERIFY(QFile::link(nowhere, lockFile));
+    }
     const std::unique_ptr<db::Connection> otherDesk = m_database->openConnection();
     if (heldByAnotherRun)
         QVERIFY(otherDesk->reserveRunNumber(heldByAnotherRun));
@@ -764,6 +778,10 @@ void TestUploadRun::runNumberTakenByEarlierRows()
              earlierRowsLeft);
     // The run gives its number up when it ends: another desk may hold it then.
     QVERIFY(otherDesk->reserveRunNumber(runUser.toInt()));
+    if (lockFileLink) {
+        QVERIFY(!QFileInfo::exists(nowhere));
+        QVERIFY(QFileInfo(lockFile).isFile() && !QFileInfo(lockFile).isSymLink());
+    }
 }
 
 void TestUploadRun::missingFolderEndsSilently()
