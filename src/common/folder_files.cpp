@@ -24,6 +24,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <functional>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -53,17 +54,6 @@ QStringList relativeNames(const QString& relativePath)
         if (name == QLatin1String(".."))
             throw RuntimeError::failure(RuntimeError::PathFileAccessError);
     return names;
-}
-
-// The path below folder that path names, or a null string when it lies elsewhere.
-QString pathWithin(const QString& folder, const QString& path)
-{
-    const QString base = QDir::cleanPath(QDir(folder).absolutePath());
-    const QString target = QDir::cleanPath(QDir(path).absolutePath());
-    if (target == base)
-        return QStringLiteral(".");
-    const QString prefix = base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/');
-    return target.startsWith(prefix) ? target.mid(prefix.size()) : QString();
 }
 
 }  // namespace
@@ -353,11 +343,14 @@ struct Folder::State {
             if (made.get() < 0 || ::fstat(made.get(), &st) != 0)
                 throw failureForErrno(errno);
             // Swapped for another folder between its making and its opening: not ours to use.
-            if (st.st_uid != ::geteuid() || (st.st_mode & 077)) {
+            if (st.st_uid != ::geteuid()) {
                 if (attempt < 100)
                     continue;
                 throw RuntimeError::failure(RuntimeError::PermissionDenied);
             }
+            // A default ACL of the folder may have given the new one more.
+            if ((st.st_mode & 077) && ::fchmod(made.get(), 0700) != 0)
+                throw failureForErrno(errno);
             privateFd.reset(made.release());
             privateName = name;
             privateStat = st;
@@ -623,43 +616,69 @@ RemoveOutcome Folder::dispose(const QString& fileName, const FileSnapshot& snaps
     return RemoveOutcome::Changed;
 }
 
+namespace {
+
+bool isSameFolder(int fd, const struct stat& folder)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino;
+}
+
+// Walks from the open folder start through names, making each missing folder private (0700, also
+// where a default ACL would give more). Links are followed only while followLinks says so of the
+// folder reached; a link or a file in the way otherwise fails (75). The descriptor of the last.
+int walkFolders(int start, const QStringList& names, const std::function<bool(int)>& followLinks)
+{
+    Descriptor fd(::fcntl(start, F_DUPFD_CLOEXEC, 0));
+    if (fd.get() < 0)
+        throw failureForErrno(errno);
+    for (const QString& component : names) {
+        const QByteArray name = native(component);
+        const bool follow = followLinks(fd.get());
+        int next = openFolder(fd.get(), name, follow);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(fd.get(), name.constData(), 0700) != 0 && errno != EEXIST)
+                throw failureForErrno(errno);
+            next = openFolder(fd.get(), name, follow);
+            if (next >= 0)
+                ::fchmod(next, 0700);
+        }
+        if (next < 0)
+            throw failureForErrno(!follow && errno == ENOTDIR ? ELOOP : errno);
+        fd.reset(next);
+    }
+    return fd.release();
+}
+
+}  // namespace
+
 Folder Folder::subfolder(const QString& relativePath) const
 {
     auto state = std::make_unique<State>();
-    state->fd.reset(::fcntl(m_state->fd.get(), F_DUPFD_CLOEXEC, 0));
+    state->fd.reset(walkFolders(m_state->fd.get(), relativeNames(relativePath), [](int) { return false; }));
     QString path = m_path;
-    for (const QString& component : relativeNames(relativePath)) {
-        const QByteArray name = native(component);
-        if (::mkdirat(state->fd.get(), name.constData(), 0700) != 0 && errno != EEXIST)
-            throw failureForErrno(errno);
-        const int next = openFolder(state->fd.get(), name, false);
-        if (next < 0)
-            throw failureForErrno(errno == ENOTDIR ? ELOOP : errno);  // a link or a file in the way
-        state->fd.reset(next);
+    for (const QString& component : relativeNames(relativePath))
         path = QDir(path).filePath(component);
-    }
     return Folder(path, std::move(state));
 }
 
 Folder Folder::openOrCreate(const QString& path, const Folder* within)
 {
-    if (within) {
-        const QString below = pathWithin(within->path(), path);
-        if (!below.isNull())
-            return within->subfolder(below);
-    }
+    // From the root down: the administrator's links are followed until the walk reaches the photo
+    // folder; below it, none is, whatever way the path takes into it.
+    struct stat photoFolder {};
+    const bool checkWithin = within && ::fstat(within->m_state->fd.get(), &photoFolder) == 0;
+    bool below = false;
+    const auto followLinks = [&](int fd) {
+        below = below || (checkWithin && isSameFolder(fd, photoFolder));
+        return !below;
+    };
+    const Descriptor root(openFolder(AT_FDCWD, "/", true));
+    if (root.get() < 0)
+        throw failureForErrno(errno);
     const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
-    if (::mkdir(native(absolute).constData(), 0700) != 0 && errno == ENOENT) {
-        const QString parent = QFileInfo(absolute).path();
-        if (parent != absolute)
-            openOrCreate(parent);
-        if (::mkdir(native(absolute).constData(), 0700) != 0 && errno != EEXIST)
-            throw failureForErrno(errno);
-    }
     auto state = std::make_unique<State>();
-    state->fd.reset(openFolder(AT_FDCWD, native(absolute), true));
-    if (state->fd.get() < 0)
-        throw failureForErrno(errno == ENOENT ? ENOTDIR : errno);
+    state->fd.reset(walkFolders(root.get(), relativeNames(absolute), followLinks));
     return Folder(path, std::move(state));
 }
 
@@ -716,6 +735,21 @@ FileSnapshot snapshotOf(const QFileInfo& info)
     snapshot.size = info.size();
     snapshot.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
     return snapshot;
+}
+
+}  // namespace
+
+namespace {
+
+// The path below folder that path names, or a null string when it lies elsewhere.
+QString pathWithin(const QString& folder, const QString& path)
+{
+    const QString base = QDir::cleanPath(QDir(folder).absolutePath());
+    const QString target = QDir::cleanPath(QDir(path).absolutePath());
+    if (target == base)
+        return QStringLiteral(".");
+    const QString prefix = base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/');
+    return target.startsWith(prefix) ? target.mid(prefix.size()) : QString();
 }
 
 }  // namespace

@@ -171,7 +171,13 @@ private slots:
                  RuntimeError::PathFileAccessError);
         QCOMPARE(failureNumber([&] { Folder::openOrCreate(QDir(m_photos).filePath(QStringLiteral("enlace")), &folder); }),
                  RuntimeError::PathFileAccessError);
+        // Also where the path reaches the photo folder through a link of the administrator's.
+        const QString byLink = m_dir->filePath(QStringLiteral("por-enlace"));
+        QVERIFY(QFile::link(m_photos, byLink));
+        QCOMPARE(failureNumber([&] { Folder::openOrCreate(byLink + QStringLiteral("/enlace/nueva"), &folder); }),
+                 RuntimeError::PathFileAccessError);
         QVERIFY(QDir(elsewhere.path()).isEmpty());
+        QCOMPARE(failureNumber([&] { Folder::openOrCreate(byLink + QStringLiteral("/originales"), &folder); }), 0);
     }
 
     // Across file systems an original is copied: the copy is no more readable than the original.
