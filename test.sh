@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-./scripts/install-deps.sh
+# With the package test's tools: systemd-analyze (systemd) and hardening-check (devscripts).
+./scripts/install-deps.sh systemd devscripts
 
 build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRETRATIX_WERROR=ON >/dev/null

@@ -97,7 +97,8 @@ Run runProgram(const QString& program, const QString& folder)
     if (pid < 0)
         fail(QStringLiteral("fork failed"));
     if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
+        if (!std::freopen("/dev/null", "w", stdout))
+            ::_exit(127);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::execv(executable.constData(), arguments);
         ::_exit(127);

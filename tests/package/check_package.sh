@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree and checks it: its files and control data, then the
-# unpacked program, started through a link as /usr/bin/retratix is, uploading a photo into a SQLite
-# database made from the packaged schema with the shipped Polidex.ini.
+# Builds the Debian package from a built tree and checks it: its files and control data, the
+# hardening of its units and of its executable, then the unpacked program, started through a link as
+# /usr/bin/retratix is, uploading a photo into a SQLite database made from the packaged schema with
+# the shipped Polidex.ini, with the units' umask and (as root) as an account of the units' kind.
 # Usage: check_package.sh SOURCE_DIR BUILD_DIR MAKE_DEMO_DATA
 set -euo pipefail
 source_dir=$(realpath "$1")
@@ -50,6 +51,10 @@ diff <(printf '%s\n' "${expected[@]}" | sort) <(echo "$actual") >"$tmp/files.dif
     fail "files differ from the expected (< missing, > extra):$(echo; cat "$tmp/files.diff")"
 grep -Eq '^-rwxr-xr-x root/root .* \./opt/retratix/bin/retratix$' <<<"$listing" ||
     fail "the program is not an executable owned by root"
+# They may hold the database's password: the postinst gives their group to the units' account.
+for f in /etc/default/retratix /opt/retratix/bin/Polidex.ini; do
+    grep -Eq "^-rw-r----- root/root .* \.$f\$" <<<"$listing" || fail "$f is not 0640 root/root"
+done
 grep -Eq '^l.* \./usr/bin/retratix -> /opt/retratix/bin/retratix$' <<<"$listing" ||
     fail "/usr/bin/retratix is not a link to /opt/retratix/bin/retratix"
 
@@ -58,7 +63,7 @@ grep -Eq '^l.* \./usr/bin/retratix -> /opt/retratix/bin/retratix$' <<<"$listing"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsupport6 \
+for p in adduser libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsupport6 \
     libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc; do
     grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p"
 done
@@ -67,6 +72,12 @@ dpkg-deb -e "$deb" "$tmp/control"
 [ "$(sort "$tmp/control/conffiles")" = "$(printf '%s\n' /etc/default/retratix /opt/retratix/bin/Polidex.ini)" ] ||
     fail "conffiles: $(cat "$tmp/control/conffiles")"
 grep -q 'systemctl.* enable' "$tmp/control"/p* && fail "a maintainer script enables a unit"
+# Continued lines joined.
+sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$tmp/control/postinst" | grep -Eq '^ *adduser --system --group .* retratix$' ||
+    fail "the postinst makes no system account retratix"
+grep -q 'dpkg-statoverride --update --add' "$tmp/control/postinst" ||
+    fail "the postinst gives the configuration files no group"
+grep -Eq 'deluser|delgroup|userdel' "$tmp/control"/p* && fail "a maintainer script removes the account"
 
 # The unpacked files.
 root=$tmp/root
@@ -74,6 +85,35 @@ dpkg-deb -x "$deb" "$root"
 file -b "$root/usr/share/icons/hicolor/64x64/apps/retratix.png" | grep -q '^PNG image data, 64 x 64' ||
     fail "the icon is no 64 x 64 PNG"
 gzip -t "$root/usr/share/man/man1/retratix.1.gz" || fail "the manual page is no gzip file"
+
+# The services' sandbox: systemd's own rating (0 is the best, 10 the worst) at most 2.0, and
+# units that systemd reads without a complaint (the program path pointed into the unpacked tree).
+units=$root/lib/systemd/system
+mkdir "$tmp/units"
+for unit in retratix-upload.service retratix-watch.service retratix-upload.timer; do
+    sed "s|/opt/retratix/|$root/opt/retratix/|g" "$units/$unit" >"$tmp/units/$unit"
+done
+verify=$(systemd-analyze verify --man=no "$tmp"/units/* 2>&1) && [ -z "$verify" ] ||
+    fail "systemd-analyze verify: $verify"
+for unit in retratix-upload.service retratix-watch.service; do
+    exposure=$(systemd-analyze security --offline=true --no-pager "$units/$unit" 2>&1 |
+        sed -n 's/^→ Overall exposure level for [^:]*: \([0-9.]*\) .*/\1/p')
+    echo "$unit: exposure $exposure"
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+        fail "$unit: exposure ${exposure:-not rated} is above 2.0"
+done
+
+# Built as Debian builds: every item of hardening-check yes, except two it cannot see here. Control
+# flow marks need every object linked to carry them, and Debian 12's C start files (Scrt1.o, crti.o)
+# do not; stack clash probes, where a frame needs them, are found only in their loop form.
+hardening=$(hardening-check --nocfprotection "$root/opt/retratix/bin/retratix" 2>&1) ||
+    fail "hardening-check: $hardening"
+echo "$hardening"
+for item in 'Position Independent Executable' 'Stack protected' 'Fortify Source functions' \
+    'Read-only relocations' 'Immediate binding'; do
+    grep -Eq "^ $item: yes" <<<"$hardening" || fail "hardening-check: $item is not yes"
+done
+grep -v '^ Control flow integrity:' <<<"$hardening" | grep -q ': no' && fail "hardening-check says no"
 
 # A database made from the packaged schema; the shipped configuration pointed at it and at the
 # packaged reports, everything else as shipped.
@@ -98,13 +138,42 @@ grep -q -- '--upload' "$tmp/help" || fail "--help does not list --upload"
 
 # Member 11 of installation 1 has no photo yet.
 cp "$tmp/demo/fotos/11.jpg" "$tmp/fotos/"
+# The upload as the units run it: umask 077, and as root the credentials systemd gives the
+# service: an account of its own (nobody here) whose group reads Polidex.ini, in the group of
+# the photo folder's staff (root here), that owns its state folder (the database's), with the file
+# lease capability alone and no new privileges. Numbers without a name serve for the two groups.
+run=("$program")
+report=$tmp/demo/informe.pdf
+if [ "$(id -u)" -eq 0 ]; then
+    free_gid() {
+        local gid=$1
+        while getent group "$gid" >/dev/null; do gid=$((gid + 1)); done
+        echo "$gid"
+    }
+    account_gid=$(free_gid 47000)
+    folder_gid=$(free_gid $((account_gid + 1)))
+    chmod 711 "$tmp"
+    chgrp "$account_gid" "$ini"
+    chown -R "nobody:$account_gid" "$tmp/demo"
+    chgrp -R "$folder_gid" "$tmp/fotos"
+    chmod 2770 "$tmp/fotos"
+    chmod 640 "$tmp/fotos/11.jpg"
+    mkdir -m 700 "$tmp/runtime-account" "$tmp/cache-account"
+    chown nobody "$tmp/runtime-account" "$tmp/cache-account"
+    run=(setpriv --reuid=nobody --regid="$account_gid" --groups="$folder_gid" --no-new-privs
+        --inh-caps=-all,+lease --ambient-caps=-all,+lease --bounding-set=-all,+lease
+        env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$tmp/demo" QT_QPA_PLATFORM=offscreen
+        XDG_RUNTIME_DIR="$tmp/runtime-account" XDG_CACHE_HOME="$tmp/cache-account" QT_ENABLE_REGEXP_JIT=0
+        "$program")
+fi
 status=0
-"$program" --upload "$tmp/fotos" --pdf "$tmp/informe.pdf" >"$tmp/upload.out" 2>"$tmp/upload.err" || status=$?
+(umask 077 && exec "${run[@]}" --upload "$tmp/fotos" --pdf "$report") >"$tmp/upload.out" 2>"$tmp/upload.err" || status=$?
 [ $status -eq 0 ] || fail "--upload exits $status: $(cat "$tmp/upload.err")"
 grep -Eq '^Ejecución [0-9]+ terminada: 1 archivos, 1 fotos insertadas, .*, 1 borrados(,|$)' "$tmp/upload.out" ||
     fail "--upload summary: $(cat "$tmp/upload.out" "$tmp/upload.err")"
 [ ! -e "$tmp/fotos/11.jpg" ] || fail "the stored photo is still in the folder"
-[ "$(head -c 5 "$tmp/informe.pdf" 2>/dev/null)" = %PDF- ] || fail "no PDF report from the packaged reports"
+[ "$(head -c 5 "$report" 2>/dev/null)" = %PDF- ] || fail "no PDF report from the packaged reports"
+[ "$(stat -c %a "$report" 2>/dev/null)" = 600 ] || fail "the report is not private: mode $(stat -c %a "$report" 2>&1)"
 
 [ $failures -eq 0 ] || exit 1
 echo "The package is complete and its program uploads."
