@@ -507,9 +507,17 @@ int copyInto(int fd, const struct stat& source, int folder, QByteArray& copyName
     }
     // As a move within the file system would leave it: the same owner (as mv gives it) and
     // permissions, never more readable than the original was.
-    if (::geteuid() == 0)
-        (void)::fchown(out.get(), source.st_uid, source.st_gid);
-    if (::fchmod(out.get(), source.st_mode & 0777) != 0 || ::fsync(out.get()) != 0)
+    if (::geteuid() == 0 && ::fchown(out.get(), source.st_uid, source.st_gid) != 0) {
+        // A file system without owners (FAT) keeps the program's: the permissions still hold.
+    }
+    if (::fchmod(out.get(), source.st_mode & 0777) != 0) {
+        // A file system that keeps no permissions (FAT) gives its own: taken only where they let
+        // no other account read more than the original did.
+        struct stat copy {};
+        if (::fstat(out.get(), &copy) != 0 || (copy.st_mode & ~source.st_mode & 0077))
+            return fail(EPERM);
+    }
+    if (::fsync(out.get()) != 0)
         return fail(errno);
     return 0;
 }
