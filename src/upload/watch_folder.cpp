@@ -64,9 +64,10 @@ bool WatchFolder::isPhotoName(const QString& name) const
     return photoName && Numbers::isNumeric(PhotoStore::memberCode(name));
 }
 
-void WatchFolder::lookAt(const QString& name)
+void WatchFolder::lookAt(const QString& name) { track(name, m_entries->look(name), m_clock.elapsed()); }
+
+void WatchFolder::track(const QString& name, const FolderEntries::Entry& entry, qint64 seenAtMs)
 {
-    const FolderEntries::Entry entry = m_entries->look(name);
     if (entry.kind != FolderEntries::Entry::Kind::File) {
         m_seen.remove(name);
         m_unhandled.remove(name);
@@ -75,13 +76,14 @@ void WatchFolder::lookAt(const QString& name)
     const auto seen = m_seen.constFind(name);
     if (seen != m_seen.cend() && seen->sameFile(entry))
         return;
-    m_seen.insert(name, Seen{entry.inode, entry.size, entry.modifiedNs, m_clock.elapsed(), false});
+    m_seen.insert(name, Seen{entry.inode, entry.size, entry.modifiedNs, seenAtMs, false});
     m_unhandled.insert(name);
 }
 
 void WatchFolder::readFolder(bool lookAtEvery)
 {
     QSet<QString> listed;
+    QList<std::pair<QString, FolderEntries::Entry>> looked;
     m_entries->list([&](const QString& name, quint64 inode) {
         if (!isPhotoName(name))
             return;
@@ -89,8 +91,13 @@ void WatchFolder::readFolder(bool lookAtEvery)
         const auto seen = m_seen.constFind(name);
         // Where the listing gives inodes, a file replaced under its name is told without a look.
         if (lookAtEvery || seen == m_seen.cend() || (inode != 0 && seen->inode != inode))
-            lookAt(name);
+            looked.append({name, m_entries->look(name)});
     });
+    // One time for the whole reading, taken after its last look: the photos that were there
+    // together settle together, in one run.
+    const qint64 seenAt = m_clock.elapsed();
+    for (const auto& [name, entry] : std::as_const(looked))
+        track(name, entry, seenAt);
     for (auto it = m_seen.begin(); it != m_seen.end();) {
         if (listed.contains(it.key())) {
             ++it;
@@ -261,17 +268,18 @@ int WatchFolder::exec()
         m_err.flush();
     }
     QEventLoop loop;
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    QTimer stopping;
-    connect(&stopping, &QTimer::timeout, &loop, [this, &loop] {
-        if (m_stopping)
-            loop.quit();
-    });
-    stopping.start(50);
-    loop.exec();
+    m_loop = &loop;
+    if (!m_stopping)
+        loop.exec();
+    m_loop = nullptr;
     m_rescan.stop();
     m_settleCheck.stop();
     return 0;
 }
 
-void WatchFolder::stop() { m_stopping = true; }
+void WatchFolder::stop()
+{
+    m_stopping = true;
+    if (m_loop)
+        m_loop->quit();
+}

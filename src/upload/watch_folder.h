@@ -5,6 +5,7 @@
 #include "upload/upload_run.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -57,8 +58,8 @@ public:
 
     // Watches until stop(); the exit status: 0, or 2 when the folder does not exist.
     int exec();
-    // Ends the watch after the photo being stored (safe to call from a signal's handler through
-    // a flag the watch polls: see stopFlag()).
+    // Ends the watch once the photo being stored is done. Called on the watch's thread: a signal's
+    // handler only sets a flag, which a timer of the caller turns into this call.
     void stop();
     // The runs made so far.
     const QList<UploadSummary>& runs() const { return m_runs; }
@@ -80,8 +81,10 @@ private:
     void rescan();
     // Reads the whole folder; looks at every photo name, or only at those new or of another inode.
     void readFolder(bool lookAtEvery);
-    // Tracks the entry as it is now: a photo file first seen or changed settles anew.
+    // Tracks the entry as it is now: a photo file first seen or changed settles anew from the
+    // time it was seen so.
     void lookAt(const QString& name);
+    void track(const QString& name, const FolderEntries::Entry& entry, qint64 seenAtMs);
     void lookAtStayedSlice();
     void forgetAll();
     void uploadSettled();
@@ -101,6 +104,7 @@ private:
     QSet<QString> m_unhandled;
     QStringList m_stayedRound;  // handled photos still to look at in this round
     bool m_folderChangedBefore = false;
+    QEventLoop* m_loop = nullptr;
     QList<UploadSummary> m_runs;
     bool m_stopping = false;
     bool m_running = false;
