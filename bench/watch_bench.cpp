@@ -4,9 +4,10 @@
 // not exist (named "CODE.jpg", 100 bytes), which the watch examines once at its start and which then
 // stays; the others empty files that are no photos ("IMG_0000001.jpg", "0000002.txt",
 // "notas-0000003.doc"). Each program is started on it (its own copy beside a Polidex.ini naming a
-// fresh SQLite database, as bench/throughput_bench.cpp does), its start-up is let finish (the
-// summary line of its first run), and then its CPU time (user + system, /proc/PID/stat) is taken
-// over the next S seconds (default 60) with nothing changing; SIGTERM ends it.
+// fresh SQLite database, as bench/throughput_bench.cpp does), its start-up is let finish (its runs
+// have examined every photo, by the files of their summary lines), and then its CPU time (user +
+// system, /proc/PID/stat) is taken over the next S seconds (default 60) with nothing changing;
+// SIGTERM ends it.
 // Latency: a small folder (100 files that are no photos) watched with --settle L (default 1); five
 // photos are renamed into it one after another, each timed from the rename to the moment its file
 // is gone (stored, made durable, deleted).
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QString>
 #include <QStringList>
@@ -262,16 +264,23 @@ public:
     // Waits until the text appears in its standard output or error; the seconds since its start.
     double waitFor(const QByteArray& text, bool inErrors, std::chrono::seconds limit)
     {
-        const QString& file = inErrors ? m_err : m_out;
-        while (!readAllOf(file).contains(text)) {
-            if (!running())
-                fail(QStringLiteral("the program ended:\n%1\n%2")
-                         .arg(QString::fromUtf8(readAllOf(m_out)), QString::fromUtf8(readAllOf(m_err))));
-            if (std::chrono::steady_clock::now() - m_started > limit)
-                fail(QStringLiteral("no \"%1\" from the program in %2 s").arg(QString::fromUtf8(text)).arg(limit.count()));
-            std::this_thread::sleep_for(50ms);
-        }
-        return seconds(std::chrono::steady_clock::now() - m_started);
+        return waitUntil([&] { return readAllOf(inErrors ? m_err : m_out).contains(text); },
+                         QStringLiteral("\"%1\"").arg(QString::fromUtf8(text)), limit);
+    }
+
+    // Waits until its runs have examined the number of files; the seconds since its start.
+    double waitForFilesExamined(int files, std::chrono::seconds limit)
+    {
+        static const QRegularExpression summary(QStringLiteral("terminada: (\\d+) archivos"));
+        return waitUntil(
+            [&] {
+                int examined = 0;
+                QRegularExpressionMatchIterator it = summary.globalMatch(QString::fromUtf8(readAllOf(m_out)));
+                while (it.hasNext())
+                    examined += it.next().captured(1).toInt();
+                return examined >= files;
+            },
+            QStringLiteral("runs over %1 files").arg(files), limit);
     }
 
     // User and system CPU seconds so far, all threads.
@@ -284,6 +293,20 @@ public:
             fail(QStringLiteral("cannot read the program's CPU time"));
         // After the name: state (field 3), ..., utime (14), stime (15).
         return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+    }
+
+    template <typename Condition>
+    double waitUntil(Condition done, const QString& what, std::chrono::seconds limit)
+    {
+        while (!done()) {
+            if (!running())
+                fail(QStringLiteral("the program ended:\n%1\n%2")
+                         .arg(QString::fromUtf8(readAllOf(m_out)), QString::fromUtf8(readAllOf(m_err))));
+            if (std::chrono::steady_clock::now() - m_started > limit)
+                fail(QStringLiteral("no %1 from the program in %2 s").arg(what).arg(limit.count()));
+            std::this_thread::sleep_for(50ms);
+        }
+        return seconds(std::chrono::steady_clock::now() - m_started);
     }
 
     bool running()
@@ -331,8 +354,9 @@ IdleFigures idleTrial(const Program& program, const QString& work, const QString
 {
     Watch watch(program, work, folder, 5);
     IdleFigures figures;
-    // Its first run examines the photos of no member, which stay: then it is idle.
-    figures.startupWall = photos > 0 ? watch.waitFor("terminada", false, 1800s) : watch.waitFor("Vigilando", true, 600s) + 8;
+    // Its runs examine the photos of no member, which stay: then it is idle.
+    figures.startupWall = photos > 0 ? watch.waitForFilesExamined(photos, 1800s)
+                                     : watch.waitFor("Vigilando", true, 600s) + 8;
     if (photos == 0)
         std::this_thread::sleep_for(8s);
     figures.startupCpu = watch.cpuSeconds();
