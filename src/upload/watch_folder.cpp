@@ -2,6 +2,7 @@
 
 #include "common/folder_files.h"
 #include "common/numbers.h"
+#include "common/text.h"
 #include "db/connection.h"
 #include "photos/photo_preparation.h"
 #include "upload/photo_store.h"
@@ -9,26 +10,48 @@
 #include "upload/run_report.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSet>
 
 namespace {
 
 // A failure of the database, not of a file: provider-style numbers are negative.
 bool isDatabaseFailure(const Failure& failure) { return failure.number < 0; }
 
+// Photos that stayed, looked at per rescan where notices may miss a rewrite: a bounded cost per
+// rescan however many stay (10 000 stayed photos are each looked at every 20 s at the default
+// 2 s rescan).
+constexpr qsizetype StayedLooksPerRescan = 1000;
+
+FolderNotices::Source noticesFromEnvironment(FolderNotices::Source configured)
+{
+    const QString chosen = qEnvironmentVariable("RETRATIX_WATCH_NOTICES");
+    if (chosen == QLatin1String("native"))
+        return FolderNotices::Source::Native;
+    if (chosen == QLatin1String("portable"))
+        return FolderNotices::Source::Portable;
+    if (chosen == QLatin1String("none"))
+        return FolderNotices::Source::None;
+    return configured;
+}
+
 }  // namespace
 
 WatchFolder::WatchFolder(Settings settings, QTextStream& out, QTextStream& err, bool quiet)
-    : m_settings(std::move(settings)), m_out(out), m_err(err), m_quiet(quiet)
+    : m_settings(std::move(settings)), m_out(out), m_err(err), m_quiet(quiet),
+      m_entries(FolderEntries::create(m_settings.means, m_settings.folder)),
+      m_notices(FolderNotices::create(noticesFromEnvironment(m_settings.notices)))
 {
     m_clock.start();
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { scan(); });
+    connect(m_notices.get(), &FolderNotices::entriesChanged, this, [this](const QSet<QString>& names) {
+        for (const QString& name : names)
+            if (isPhotoName(name))
+                lookAt(name);
+    });
+    connect(m_notices.get(), &FolderNotices::folderChanged, this, [this] { readFolder(true); });
     m_rescan.setInterval(int(m_settings.rescanMs));
-    connect(&m_rescan, &QTimer::timeout, this, [this] { scan(); });
+    connect(&m_rescan, &QTimer::timeout, this, [this] { rescan(); });
     m_settleCheck.setInterval(int(qBound(qint64(50), m_settings.settleMs / 4, qint64(500))));
     connect(&m_settleCheck, &QTimer::timeout, this, [this] { uploadSettled(); });
 }
@@ -41,25 +64,104 @@ bool WatchFolder::isPhotoName(const QString& name) const
     return photoName && Numbers::isNumeric(PhotoStore::memberCode(name));
 }
 
-void WatchFolder::scan()
+void WatchFolder::lookAt(const QString& name) { track(name, m_entries->look(name), m_clock.elapsed()); }
+
+void WatchFolder::track(const QString& name, const FolderEntries::Entry& entry, qint64 seenAtMs)
 {
-    const qint64 now = m_clock.elapsed();
-    QSet<QString> present;
-    for (const QString& name : UploadRun::folderNames(m_settings.folder)) {
+    if (entry.kind != FolderEntries::Entry::Kind::File) {
+        m_seen.remove(name);
+        m_unhandled.remove(name);
+        return;
+    }
+    const auto seen = m_seen.constFind(name);
+    if (seen != m_seen.cend() && seen->sameFile(entry))
+        return;
+    m_seen.insert(name, Seen{entry.inode, entry.size, entry.modifiedNs, seenAtMs, false});
+    m_unhandled.insert(name);
+}
+
+void WatchFolder::readFolder(bool lookAtEvery)
+{
+    QSet<QString> listed;
+    QList<std::pair<QString, FolderEntries::Entry>> looked;
+    m_entries->list([&](const QString& name, quint64 inode) {
         if (!isPhotoName(name))
-            continue;
-        const QFileInfo info(QDir(m_settings.folder).filePath(name));
-        if (!info.isFile())
-            continue;
-        present.insert(name);
-        const qint64 modified = info.lastModified().toMSecsSinceEpoch();
-        Seen& seen = m_seen[name];
-        if (seen.size != info.size() || seen.modifiedMs != modified) {
-            seen = Seen{info.size(), modified, now, false};
+            return;
+        listed.insert(name);
+        const auto seen = m_seen.constFind(name);
+        // Where the listing gives inodes, a file replaced under its name is told without a look.
+        if (lookAtEvery || seen == m_seen.cend() || (inode != 0 && seen->inode != inode))
+            looked.append({name, m_entries->look(name)});
+    });
+    // One time for the whole reading, taken after its last look: the photos that were there
+    // together settle together, in one run.
+    const qint64 seenAt = m_clock.elapsed();
+    for (const auto& [name, entry] : std::as_const(looked))
+        track(name, entry, seenAt);
+    for (auto it = m_seen.begin(); it != m_seen.end();) {
+        if (listed.contains(it.key())) {
+            ++it;
+        } else {
+            m_unhandled.remove(it.key());
+            it = m_seen.erase(it);
         }
     }
-    for (auto it = m_seen.begin(); it != m_seen.end();)
-        it = present.contains(it.key()) ? std::next(it) : m_seen.erase(it);
+}
+
+void WatchFolder::forgetAll()
+{
+    m_seen.clear();
+    m_unhandled.clear();
+    m_stayedRound.clear();
+}
+
+// The cheap look of every rescan. Where notices may miss changes, the folder is read again when
+// its modification time moved, and once more at the next rescan: file systems keep that time with
+// a granularity of up to two seconds, so an entry made just after a reading can leave it as that
+// reading saw it. A rewrite in place leaves the folder's time alone; the stayed photos' slice finds it.
+void WatchFolder::rescan()
+{
+    const bool complete = m_notices->complete();
+    switch (m_entries->check()) {
+    case FolderEntries::FolderState::Missing:
+        forgetAll();
+        m_folderChangedBefore = false;
+        return;
+    case FolderEntries::FolderState::Opened:
+        // Watched before it is read, so that no change falls between the two.
+        m_notices->watch(m_settings.folder);
+        forgetAll();
+        readFolder(true);
+        m_folderChangedBefore = true;
+        return;
+    case FolderEntries::FolderState::Changed:
+        if (!complete)
+            readFolder(false);
+        m_folderChangedBefore = true;
+        break;
+    case FolderEntries::FolderState::Unchanged:
+        if (m_folderChangedBefore && !complete)
+            readFolder(false);
+        m_folderChangedBefore = false;
+        break;
+    }
+    if (!complete)
+        lookAtStayedSlice();
+}
+
+void WatchFolder::lookAtStayedSlice()
+{
+    if (m_stayedRound.isEmpty()) {
+        for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
+            if (it->handled)
+                m_stayedRound.append(it.key());
+    }
+    for (qsizetype looks = 0; looks < StayedLooksPerRescan && !m_stayedRound.isEmpty(); ++looks) {
+        const QString name = m_stayedRound.takeLast();
+        const auto seen = m_seen.constFind(name);
+        if (seen != m_seen.cend() && seen->handled)
+            lookAt(name);
+    }
 }
 
 void WatchFolder::uploadSettled()
@@ -78,11 +180,14 @@ void WatchFolder::uploadSettled()
             m_settings.run.connection = connection;
         }
     }
-    scan();
+    if (m_unhandled.isEmpty())
+        return;
+    for (const QString& name : QStringList(m_unhandled.cbegin(), m_unhandled.cend()))
+        lookAt(name);
     QSet<QString> settled;
-    for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
-        if (!it->handled && now - it->stableSinceMs >= m_settings.settleMs)
-            settled.insert(it.key());
+    for (const QString& name : std::as_const(m_unhandled))
+        if (now - m_seen.value(name).stableSinceMs >= m_settings.settleMs)
+            settled.insert(name);
     if (settled.isEmpty())
         return;
 
@@ -118,7 +223,8 @@ void WatchFolder::uploadSettled()
     if (failure) {
         ModGlob::ReportError(*failure);
         if (!summary.failedFile.isEmpty())
-            m_err << tr("Archivo del error: %1").arg(QDir::toNativeSeparators(summary.failedFile)) << '\n';
+            m_err << tr("Archivo del error: %1").arg(printableText(QDir::toNativeSeparators(summary.failedFile)))
+                  << '\n';
         m_err.flush();
     }
     if (!m_quiet) {
@@ -126,44 +232,54 @@ void WatchFolder::uploadSettled()
         m_out.flush();
     }
     // What the run examined is not examined again until it changes; after a failure only the file
-    // it stopped at, and those after it are tried again.
+    // it stopped at, and those after it are tried again. A file that changed while the run was at
+    // it settles anew.
     for (const QString& name : std::as_const(settled)) {
+        const Seen before = m_seen.value(name);
+        lookAt(name);
+        const auto seen = m_seen.find(name);
+        if (seen == m_seen.end() || seen->inode != before.inode || seen->size != before.size ||
+            seen->modifiedNs != before.modifiedNs)
+            continue;
         if (summary.end == UploadSummary::End::Completed ||
-            QDir(m_settings.folder).filePath(name) == summary.failedFile)
-            m_seen[name].handled = true;
+            QDir(m_settings.folder).filePath(name) == summary.failedFile) {
+            seen->handled = true;
+            m_unhandled.remove(name);
+        }
     }
 }
 
 int WatchFolder::exec()
 {
     if (!QFileInfo(m_settings.folder).isDir()) {
-        m_err << tr("No existe la carpeta: %1").arg(QDir::toNativeSeparators(m_settings.folder)) << '\n';
+        m_err << tr("No existe la carpeta: %1").arg(printableText(QDir::toNativeSeparators(m_settings.folder)))
+              << '\n';
         m_err.flush();
         return 2;
     }
-    m_watcher.addPath(m_settings.folder);
-    scan();
+    rescan();
     m_rescan.start();
     m_settleCheck.start();
     if (!m_quiet) {
         m_err << tr("Vigilando %1; cada foto se sube cuando lleva %2 s sin cambiar.")
-                     .arg(QDir::toNativeSeparators(m_settings.folder))
+                     .arg(printableText(QDir::toNativeSeparators(m_settings.folder)))
                      .arg(m_settings.settleMs / 1000.0)
               << '\n';
         m_err.flush();
     }
     QEventLoop loop;
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    QTimer stopping;
-    connect(&stopping, &QTimer::timeout, &loop, [this, &loop] {
-        if (m_stopping)
-            loop.quit();
-    });
-    stopping.start(50);
-    loop.exec();
+    m_loop = &loop;
+    if (!m_stopping)
+        loop.exec();
+    m_loop = nullptr;
     m_rescan.stop();
     m_settleCheck.stop();
     return 0;
 }
 
-void WatchFolder::stop() { m_stopping = true; }
+void WatchFolder::stop()
+{
+    m_stopping = true;
+    if (m_loop)
+        m_loop->quit();
+}

@@ -1,10 +1,13 @@
 // A watched drop folder: photos are uploaded once they settle, a growing file only when it stops
-// growing, and a photo left after its run is not examined again until it changes.
+// growing, and a photo left after its run is not examined again until it changes; with inotify,
+// with Qt's portable notices and means, and with no notices at all (a network share).
+#include "common/messages.h"
 #include "recorders.h"
 #include "test_database.h"
 #include "upload/terminal_progress.h"
 #include "upload/watch_folder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
@@ -12,10 +15,17 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstdio>
+
+enum class Change { NewPhoto, Growing, RewrittenAfterStaying, ReplacedAfterStaying };
+
 class TestWatchFolder final : public QObject {
     Q_OBJECT
 private slots:
     void photosGoOnceTheySettle();
+    void changesAreFound_data();
+    void changesAreFound();
+    void namesReachErrorsEscaped();
     void databaseAwayForAWhile();
     void progressLine_data();
     void progressLine();
@@ -90,6 +100,171 @@ void TestWatchFolder::photosGoOnceTheySettle()
     QCOMPARE(database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '7.jpg'")), 1);
     QVERIFY(watch.runs().size() >= 2);
     QVERIFY2(output.contains(QStringLiteral("terminada")), qPrintable(output));
+}
+
+void TestWatchFolder::changesAreFound_data()
+{
+    QTest::addColumn<FolderNotices::Source>("notices");
+    QTest::addColumn<FolderEntries::Means>("means");
+    QTest::addColumn<Change>("change");
+    const struct {
+        const char* name;
+        FolderNotices::Source notices;
+        FolderEntries::Means means;
+    } ways[] = {
+        {"inotify", FolderNotices::Source::Native, FolderEntries::Means::Native},
+        {"portable", FolderNotices::Source::Portable, FolderEntries::Means::Portable},
+        {"no notices", FolderNotices::Source::None, FolderEntries::Means::Native},
+    };
+    for (const auto& way : ways) {
+        QTest::addRow("%s: new photo", way.name) << way.notices << way.means << Change::NewPhoto;
+        QTest::addRow("%s: growing photo", way.name) << way.notices << way.means << Change::Growing;
+        QTest::addRow("%s: stayed, rewritten in place", way.name)
+            << way.notices << way.means << Change::RewrittenAfterStaying;
+        // Same size and modification time, another file: only its identity tells (which Qt's
+        // portable means do not give).
+        if (way.means == FolderEntries::Means::Native)
+            QTest::addRow("%s: stayed, replaced", way.name)
+                << way.notices << way.means << Change::ReplacedAfterStaying;
+    }
+}
+
+// Member 7's photo lands in one of the ways; member 8's photo first stays (no such member), then
+// the member is added and the photo changes: stored once complete, examined once per change.
+void TestWatchFolder::changesAreFound()
+{
+    QFETCH(FolderNotices::Source, notices);
+    QFETCH(FolderEntries::Means, means);
+    QFETCH(Change, change);
+    QString whyNot;
+    const std::unique_ptr<TestDatabase> database = TestDatabase::create(TestDatabase::Engine::Sqlite, &whyNot);
+    QVERIFY2(database, qPrintable(whyNot));
+    database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 7)"));
+    QTemporaryDir folder;
+    const bool stays = change == Change::RewrittenAfterStaying || change == Change::ReplacedAfterStaying;
+    const QString name = stays ? QStringLiteral("8.jpg") : QStringLiteral("7.jpg");
+    const QDateTime longAgo = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 3600);
+    const auto write = [&](const QString& fileName, const QByteArray& bytes, QIODevice::OpenMode mode,
+                           bool writtenLongAgo = false) {
+        QFile file(folder.filePath(fileName));
+        QVERIFY(file.open(mode) && file.write(bytes) == bytes.size() && file.flush());
+        if (writtenLongAgo)
+            QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    };
+
+    WatchFolder::Settings settings;
+    settings.folder = folder.path();
+    settings.settleMs = 400;
+    settings.rescanMs = 100;
+    settings.notices = notices;
+    settings.means = means;
+    settings.run.connection = &database->connection();
+    settings.run.installationText = [] { return QStringLiteral("1"); };
+    int runNumber = 100;
+    settings.run.drawRunNumber = [&runNumber] { return ++runNumber; };
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    WatchFolder watch(std::move(settings), out, err, true);
+
+    QByteArray expected;
+    int tick = 0;
+    int stayedAt = -1;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        ++tick;
+        if (tick > 100 || (tick > 1 && !QFile::exists(folder.filePath(name))))
+            watch.stop();
+        switch (change) {
+        case Change::NewPhoto:
+            if (tick == 1)
+                write(name, expected = "photo", QIODevice::WriteOnly);
+            break;
+        case Change::Growing:  // a piece every 150 ms, for a second and a half
+            if (tick <= 10) {
+                const QByteArray piece = QByteArray::number(tick) + QByteArray(1000, char('a' + tick));
+                write(name, piece, QIODevice::Append);
+                expected += piece;
+            }
+            break;
+        case Change::RewrittenAfterStaying:
+        case Change::ReplacedAfterStaying:
+            if (tick == 1)
+                write(name, "first", QIODevice::WriteOnly, true);
+            if (stayedAt < 0 && !watch.runs().isEmpty())
+                stayedAt = tick;
+            // Several rescans after its run it has not been examined again; now it changes.
+            if (stayedAt > 0 && tick == stayedAt + 4) {
+                database->execute(QStringLiteral("INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 8)"));
+                expected = "again";
+                if (change == Change::RewrittenAfterStaying) {
+                    write(name, expected, QIODevice::ReadWrite);
+                } else {
+                    write(QStringLiteral("new.tmp"), expected, QIODevice::WriteOnly, true);
+                    QVERIFY(QFile::exists(folder.filePath(name)));
+                    QVERIFY(std::rename(QFile::encodeName(folder.filePath(QStringLiteral("new.tmp"))).constData(),
+                                        QFile::encodeName(folder.filePath(name)).constData()) == 0);
+                }
+            }
+            break;
+        }
+    });
+    driver.start(150);
+    QCOMPARE(watch.exec(), 0);
+
+    QCOMPARE(database->scalar(QStringLiteral("SELECT FOTO FROM ABONADOSFOTOS WHERE CODIGO = %1")
+                                  .arg(stays ? 8 : 7))
+                 .toByteArray(),
+             expected);
+    QCOMPARE(database->count(QStringLiteral("SELECT COUNT(*) FROM LOG_ABONADOSFOTOS WHERE NOMBRE_FOTO = '%1'").arg(name)),
+             stays ? 2 : 1);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
+}
+
+// A folder whose name holds a line break and a terminal's escape sequence: the watch's lines name it
+// escaped, so that it can neither forge a line of its own nor drive the terminal.
+void TestWatchFolder::namesReachErrorsEscaped()
+{
+    QString whyNot;
+    const std::unique_ptr<TestDatabase> database = TestDatabase::create(TestDatabase::Engine::Sqlite, &whyNot);
+    QVERIFY2(database, qPrintable(whyNot));
+    QTemporaryDir parent;
+    const QString folder = parent.filePath(QStringLiteral("a\nEjecución 1 terminada\x1b[31m"));
+    QVERIFY(QDir().mkpath(folder));
+    // A member code beyond 32 bits ends the run at this file.
+    QFile photo(folder + QStringLiteral("/99999999999.jpg"));
+    QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("photo") == 5);
+    photo.close();
+
+    WatchFolder::Settings settings;
+    settings.folder = folder;
+    settings.settleMs = 100;
+    settings.rescanMs = 100;
+    settings.run.connection = &database->connection();
+    settings.run.installationText = [] { return QStringLiteral("1"); };
+    settings.run.drawRunNumber = [] { return 77; };
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    RecordingMessages messages;
+    ScopedMessages installed(messages);
+    WatchFolder watch(std::move(settings), out, err, false);
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (!watch.runs().isEmpty())
+            watch.stop();
+    });
+    done.start(50);
+    QCOMPARE(watch.exec(), 0);
+
+    const QString shown = QStringLiteral("a\\nEjecución 1 terminada\\x1b[31m");
+    QVERIFY2(errors.contains(QStringLiteral("Archivo del error: ") + QDir::toNativeSeparators(parent.path()) +
+                             QDir::separator() + shown + QDir::separator() + QStringLiteral("99999999999.jpg\n")),
+             qPrintable(errors));
+    QVERIFY2(errors.startsWith(QStringLiteral("Vigilando ")) && errors.count(shown) == 2, qPrintable(errors));
+    QVERIFY(!errors.contains(QChar(0x1b)));
 }
 
 // The server ends the watch's session and stays away for two attempts: the watch says so once,
