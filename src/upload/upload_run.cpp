@@ -312,15 +312,14 @@ UploadSummary UploadRun::run()
 
         m_folder.emplace(folder);
         // What a killed run left in a private folder is a photo again.
-        m_folder->recoverInterrupted();
+        if (!m_settings.names)
+            m_folder->recoverInterrupted();
         // Taken once: the run deletes files while it walks the list.
         QElapsedTimer clock;
         clock.start();
-        QStringList names = m_folder->fileNames();
+        QStringList names = m_settings.names ? *m_settings.names : m_folder->fileNames();
         std::sort(names.begin(), names.end());
         names.squeeze();
-        if (m_settings.acceptName)
-            names.removeIf([this](const QString& name) { return !m_settings.acceptName(name); });
         m_total = names.size();
         m_summary.timings.listing = clock.nsecsElapsed();
         if (m_settings.progress)

@@ -90,8 +90,9 @@ public:
         // Asked between photos: true ends the run there, after the photos stored so far are
         // committed, made durable and deleted (as a completed run, with no report).
         std::function<bool()> stopRequested;
-        // Only names it accepts are visited (a watched folder's settled files); all when empty.
-        std::function<bool(const QString& name)> acceptName;
+        // Only these names are visited (a watched folder's settled files), and the folder is not
+        // read; unset, every entry of the folder is, after the files of killed runs are put back.
+        std::optional<QStringList> names;
     };
 
     explicit UploadRun(Settings settings);

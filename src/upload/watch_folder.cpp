@@ -193,7 +193,7 @@ void WatchFolder::uploadSettled()
 
     UploadRun::Settings settings = m_settings.run;
     settings.folder = m_settings.folder;
-    settings.acceptName = [settled](const QString& name) { return settled.contains(name); };
+    settings.names = QStringList(settled.cbegin(), settled.cend());
     std::unique_ptr<RunReport> report = m_settings.makeReport ? m_settings.makeReport(QString()) : nullptr;
     settings.report = report.get();
     std::optional<Failure> failure;
@@ -256,6 +256,11 @@ int WatchFolder::exec()
               << '\n';
         m_err.flush();
         return 2;
+    }
+    // What a killed run left in a private folder is a photo again (the watch's runs read no folder).
+    try {
+        FolderFiles::Folder(m_settings.folder).recoverInterrupted();
+    } catch (const Failure&) {
     }
     rescan();
     m_rescan.start();

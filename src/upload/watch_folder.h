@@ -39,8 +39,8 @@ public:
         qint64 settleMs = 5000;
         qint64 rescanMs = 2000;
         qint64 reconnectMs = 10000;
-        // A template for each run: connection, installation, photos, report; folder and
-        // acceptName are the watch's own.
+        // A template for each run: connection, installation, photos, report; folder and names
+        // are the watch's own.
         UploadRun::Settings run;
         // Makes the report of a run that stored or examined photos; may return nullptr (no report).
         std::function<std::unique_ptr<RunReport>(const QString& runUser)> makeReport;
