@@ -1,17 +1,21 @@
 // Fault trials of the headless upload: the program killed at random moments, its PostgreSQL server
 // stopped or frozen under it, photo files written while it works, a SQLite database held by other
-// connections, and odd entries in the photo folder. Each trial prints one line with its figures; the
-// exit status is 1 when any trial lost a file, left a database corrupt, hung or ended unexpectedly.
+// connections, odd entries in the photo folder, desks uploading at once, and the attacks of the
+// folder's owner on a program that runs as root. Each trial prints one line with its figures; the
+// exit status is 1 when any trial lost a file, left a database corrupt, hung, ended unexpectedly or
+// let an attack get anything.
 //
 //   fault_trials [--long] [--seed N] [--program PATH] [TRIAL...]
 //
-// TRIAL is kills, server-stopped, server-frozen, writers, sqlite-held or odd-entries (all when none).
+// TRIAL is kills, server-stopped, server-frozen, writers, sqlite-held, odd-entries, desks or
+// privileged (all when none). privileged needs root; without it, it says so and is skipped.
 // The short version is the one ./test.sh runs; --long runs on demand (tests/trials/run_trials.sh).
 // PostgreSQL trials use the server that RETRATIX_PG_HOST and RETRATIX_PG_PORT name, and are skipped
 // without one; those that stop or freeze a server start one of their own, since the other tests
 // go on using theirs.
 
 #include "desks_trial.h"
+#include "privileged_trial.h"
 #include "trial_support.h"
 
 #include <QCommandLineParser>
@@ -47,15 +51,17 @@ struct Scale {
     int heldTrials;
     bool oddEntriesOnServer;
     int deskPhotos;  // per desk
+    PrivilegedScale privileged;
+    bool privilegedOnServer;
 };
-constexpr Scale ShortScale{200, 5, 100, 2, 1, 200, 1, 1, false, 50};
-constexpr Scale LongScale{1000, 100, 1000, 10, 5, 1000, 10, 5, true, 500};
+constexpr Scale ShortScale{200, 5, 100, 2, 1, 200, 1, 1, false, 50, {20, 300, 2}, false};
+constexpr Scale LongScale{1000, 100, 1000, 10, 5, 1000, 10, 5, true, 500, {100, 1000, 10}, true};
 
 // A run that must end on its own (a server stopped or frozen, a lock held) has this long: the
 // command time-out of 30 s and a margin.
 constexpr qint64 EndBoundMs = 60'000;
 
-enum class TrialId { Measure, Kills, ServerStopped, ServerFrozen, Writers, SqliteHeld, OddEntries, Desks };
+enum class TrialId { Measure, Kills, ServerStopped, ServerFrozen, Writers, SqliteHeld, OddEntries, Desks, Privileged };
 
 struct Context {
     Scale scale;
@@ -555,7 +561,8 @@ QList<OddEntry> oddEntries(const QByteArray& photo)
          [](const QByteArray& path, const QString&) {
              return ::mkdir(path.constData(), 0755) == 0 ? QString() : QStringLiteral("mkdir failed");
          }},
-        {QStringLiteral("link to a photo"), "9.jpg", E::Stored, 9, photo, false, link("photo.bin")},
+        // A link is no photo, whatever it leads to: it could lead out of the folder.
+        {QStringLiteral("link to a photo"), "9.jpg", E::Skipped, 9, {}, false, link("photo.bin")},
         {QStringLiteral("dangling link"), "20.jpg", E::Skipped, 20, {}, false, link("missing.bin")},
         {QStringLiteral("link to a folder"), "21.jpg", E::Skipped, 21, {}, false, link("folder")},
         {QStringLiteral("link to a FIFO"), "22.jpg", E::Skipped, 22, {}, false, link("fifo")},
@@ -714,7 +721,8 @@ int main(int argc, char* argv[])
                                            QStringLiteral("PATH"), QStringLiteral(RETRATIX_PROGRAM));
     parser.addOptions({longOption, seedOption, programOption});
     parser.addPositionalArgument(QStringLiteral("trial"),
-                                 QStringLiteral("kills, server-stopped, server-frozen, writers, sqlite-held, odd-entries, desks"));
+                                 QStringLiteral("kills, server-stopped, server-frozen, writers, sqlite-held, odd-entries, desks, "
+                                                "privileged"));
     parser.process(application);
     const QStringList chosen = parser.positionalArguments();
     const auto wanted = [&](const char* trial) { return chosen.isEmpty() || chosen.contains(QLatin1String(trial)); };
@@ -775,11 +783,19 @@ int main(int argc, char* argv[])
                 report(desksTrial(parser.value(programOption), engine, ctx.serverFor(engine), ctx.scale.deskPhotos,
                                   ctx.random(TrialId::Desks, engine, 0)));
         }
+        if (wanted("privileged")) {
+            // The short version spares the server: what the attacks get hardly depends on the engine.
+            privilegedTrial(parser.value(programOption),
+                            ctx.scale.privilegedOnServer ? ctx.engines() : QList<Engine>{Engine::Sqlite},
+                            ctx.server ? &*ctx.server : nullptr, ctx.scale.privileged,
+                            ctx.random(TrialId::Privileged, Engine::Sqlite, 0), report);
+        }
     } catch (const SetupError& error) {
         out() << "The trials could not be set up: " << error.what() << Qt::endl;
         return 2;
     }
-    out() << (clean ? "No trial lost a file, left a database corrupt, hung or ended unexpectedly."
+    out() << (clean ? "No trial lost a file, left a database corrupt, hung, ended unexpectedly or let an attack get "
+                      "anything."
                     : "FAULTS FOUND: see the notes above.")
           << Qt::endl;
     return clean ? 0 : 1;

@@ -78,17 +78,21 @@ void Tally::note(const QString& text) const
 
 QString Tally::line() const
 {
-    QString text = QStringLiteral("%1 %2 trials %3, photos %4, files lost %5, corrupt databases %6, hangs %7, "
-                                  "unexpected %8, %9 s")
-                       .arg(m_trial, -16)
-                       .arg(m_engine, -11)
-                       .arg(trials, 3)
-                       .arg(photos, 6)
-                       .arg(lost)
-                       .arg(corrupt)
-                       .arg(hangs)
-                       .arg(unexpected)
-                       .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1);
+    QString text = countsBreaches
+                       ? QStringLiteral("%1 %2 runs %3, photos %4, got anything %5, files lost %6, corrupt databases "
+                                        "%7, hangs %8, unexpected %9, %10 s")
+                             .arg(m_trial, -16)
+                             .arg(m_engine, -11)
+                             .arg(trials, 3)
+                             .arg(photos, 6)
+                             .arg(breaches)
+                       : QStringLiteral("%1 %2 trials %3, photos %4, files lost %5, corrupt databases %6, hangs %7, "
+                                        "unexpected %8, %9 s")
+                             .arg(m_trial, -16)
+                             .arg(m_engine, -11)
+                             .arg(trials, 3)
+                             .arg(photos, 6);
+    text = text.arg(lost).arg(corrupt).arg(hangs).arg(unexpected).arg(m_clock.elapsed() / 1000.0, 0, 'f', 1);
     if (!figures.isEmpty())
         text += QStringLiteral(" (") + figures.join(QStringLiteral("; ")) + QLatin1Char(')');
     return text;
@@ -385,6 +389,8 @@ bool Run::waitFor(qint64 ms)
     return m_process->state() == QProcess::NotRunning;
 }
 
+void Run::terminate() { m_process->terminate(); }
+
 void Run::kill()
 {
     m_process->kill();  // SIGKILL
@@ -459,13 +465,18 @@ void ProgramFolder::configure(const QString& dataSource, int installation) const
 
 Run ProgramFolder::start(const QString& photoFolder, const QStringList& options) const
 {
+    return launch(QStringList{QStringLiteral("--upload"), photoFolder} + options);
+}
+
+Run ProgramFolder::launch(const QStringList& arguments) const
+{
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(environment);
     process->setProgram(m_dir.filePath(QStringLiteral("retratix")));
-    process->setArguments(QStringList{QStringLiteral("--upload"), photoFolder} + options);
+    process->setArguments(arguments);
     process->start();
     if (!process->waitForStarted(10000))
         throw SetupError(QStringLiteral("cannot start the program: ") + process->errorString());
@@ -574,7 +585,8 @@ bool checkRunCompleted(const Run::Result& result, Tally& tally, const QString& c
     return result.completed();
 }
 
-void checkCompleted(const Run::Result& result, Scene& scene, Tally& tally, const QString& context)
+void checkCompleted(const Run::Result& result, Scene& scene, Tally& tally, const QString& context,
+                    const QStringList& alsoThere)
 {
     const bool completed = checkRunCompleted(result, tally, context);
     const QHash<int, QByteArray> stored = scene.db->storedPhotos();
@@ -584,6 +596,10 @@ void checkCompleted(const Run::Result& result, Scene& scene, Tally& tally, const
     // Each kind of wrong outcome counts once per run, naming its files.
     QHash<QString, QStringList> wrong;
     QStringList strays = folderEntries(scene.folder);
+    for (const QString& name : alsoThere) {
+        if (!strays.removeOne(name))
+            wrong[QStringLiteral("gone, yet they had to stay")].append(name);
+    }
     for (const Photo& photo : std::as_const(scene.set.photos)) {
         const bool present = strays.removeOne(photo.name);
         if (photo.mustStay()) {

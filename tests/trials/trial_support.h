@@ -41,11 +41,15 @@ public:
     int corrupt = 0;
     int hangs = 0;
     int unexpected = 0;
+    // An attack's line counts the runs in which it got anything (read, created or changed anything
+    // outside the photo folder, or stored what it must not): breaches.
+    bool countsBreaches = false;
+    int breaches = 0;
     QStringList figures;  // what else the line tells
 
     // Prints a finding (or an outcome worth noting) at once, under the trial's name.
     void note(const QString& text) const;
-    bool clean() const { return lost == 0 && corrupt == 0 && hangs == 0 && unexpected == 0; }
+    bool clean() const { return lost == 0 && corrupt == 0 && hangs == 0 && unexpected == 0 && breaches == 0; }
     QString line() const;
 
 private:
@@ -147,6 +151,8 @@ public:
     // Waits up to ms for the run to end; true once it has.
     bool waitFor(qint64 ms);
     void kill();
+    // SIGTERM, as systemd stops a unit; the run ends on its own.
+    void terminate();
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 
     struct Result {
@@ -178,6 +184,8 @@ public:
     void configure(const QString& dataSource, int installation = 1) const;
     // The headless upload of the folder, with further options.
     Run start(const QString& photoFolder, const QStringList& options = {}) const;
+    // The program with these arguments (--check, --watch).
+    Run launch(const QStringList& arguments) const;
     Run::Result run(const QString& photoFolder, qint64 boundMs) const { return start(photoFolder).finish(boundMs); }
 
 private:
@@ -225,8 +233,9 @@ void checkIntegrity(Scene& scene, Tally& tally, const QString& context);
 bool checkRunCompleted(const Run::Result& result, Tally& tally, const QString& context);
 // A run that had to complete did, and left only the files that must stay (unchanged); every photo
 // is stored with its bytes, and the photos refused kept what was stored before. Includes the two
-// checks above.
-void checkCompleted(const Run::Result& result, Scene& scene, Tally& tally, const QString& context);
+// checks above. alsoThere: entries the trial made beside the photo set that must still be there.
+void checkCompleted(const Run::Result& result, Scene& scene, Tally& tally, const QString& context,
+                    const QStringList& alsoThere = {});
 // A run that had to end: within its bound (else a hang), with this failure (else unexpected).
 // Returns whether it ended as expected.
 bool checkEndedWith(const Run::Result& result, const QString& message, Tally& tally, const QString& context);
