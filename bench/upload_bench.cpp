@@ -1,4 +1,4 @@
-// Photos per second of an upload run on SQLite, by the way committed rows are made durable before
+// PhotoCount per second of an upload run on SQLite, by the way committed rows are made durable before
 // their files go: syncing the write-ahead log (what the program does; no reader can hold it back)
 // against a full checkpoint of the log into the database file, per batch of 100 and per photo.
 // Prints figures; judges nothing.
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int Photos = 1000;
+constexpr int PhotoCount = 1000;
 constexpr int PhotoBytes = 20000;
 
 void sqliteScript(const QString& database, const QByteArray& script)
@@ -41,7 +41,7 @@ double photosPerSecond(int batchSize, Durability durability)
     if (!schema.open(QIODevice::ReadOnly))
         qFatal("no schema");
     QByteArray script = schema.readAll() + "\nBEGIN;\n";
-    for (int code = 1; code <= Photos; ++code)
+    for (int code = 1; code <= PhotoCount; ++code)
         script += "INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, " + QByteArray::number(code) + ");\n";
     sqliteScript(database, script + "COMMIT;\n");
 
@@ -49,7 +49,7 @@ double photosPerSecond(int batchSize, Durability durability)
     folder.mkdir(QStringLiteral("fotos"));
     folder.cd(QStringLiteral("fotos"));
     const QByteArray bytes(PhotoBytes, 'j');
-    for (int code = 1; code <= Photos; ++code) {
+    for (int code = 1; code <= PhotoCount; ++code) {
         QFile file(folder.filePath(QStringLiteral("%1.jpg").arg(code)));
         file.open(QIODevice::WriteOnly);
         file.write(bytes);
@@ -71,9 +71,9 @@ double photosPerSecond(int batchSize, Durability durability)
     timer.start();
     const UploadSummary summary = UploadRun(std::move(settings)).run();
     const double seconds = timer.nsecsElapsed() / 1e9;
-    if (summary.filesDeleted != Photos)
+    if (summary.filesDeleted != PhotoCount)
         qFatal("only %d files deleted", summary.filesDeleted);
-    return Photos / seconds;
+    return PhotoCount / seconds;
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     // Rounds interleave the ways, so that a busy moment of a shared machine spreads over all.
     constexpr int Rounds = 5;
-    out << "upload_bench: " << Photos << " photos of " << PhotoBytes << " bytes, SQLite, new photos, median of "
+    out << "upload_bench: " << PhotoCount << " photos of " << PhotoBytes << " bytes, SQLite, new photos, median of "
         << Rounds << " rounds (lowest-highest)\n";
     struct Way {
         int batch;

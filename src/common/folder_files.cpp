@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
@@ -86,6 +87,8 @@ FileBytes readRegularFile(const QString& path, qint64 limit)
 }
 
 #ifdef RETRATIX_LINUX_FILES
+
+bool tellsFileIdentity() { return true; }
 
 namespace {
 
@@ -282,8 +285,8 @@ int putBack(int privateFolder, const QByteArray& name, int folder)
     return ::renameat2(privateFolder, name.constData(), folder, beside.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }
 
-// Calls take(name, type) for each entry of the open folder but "." and ".."; nothing when it cannot
-// be read. Entries are seen one at a time, so a large folder costs no memory here.
+// Calls take(name, type, inode) for each entry of the open folder but "." and ".."; nothing when it
+// cannot be read. Entries are seen one at a time, so a large folder costs no memory here.
 template <typename Take>
 void forEachEntry(int folder, Take take)
 {
@@ -298,7 +301,7 @@ void forEachEntry(int folder, Take take)
     }
     while (const dirent* entry = ::readdir(directory))
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(entry->d_name, entry->d_type);
+            take(entry->d_name, entry->d_type, entry->d_ino);
     ::closedir(directory);
 }
 
@@ -371,30 +374,42 @@ Folder::Folder(QString path, std::unique_ptr<State> state) : m_path(std::move(pa
 
 Folder::~Folder() = default;
 
-QStringList Folder::fileNames() const
+void Folder::forEachFile(const std::function<void(const QString& name, quint64 inode)>& visit) const
 {
-    QStringList names;
     const int folder = m_state->fd.get();
-    forEachEntry(folder, [&](const char* name, unsigned char type) {
+    forEachEntry(folder, [&](const char* name, unsigned char type, ino_t inode) {
         bool isFolder = type == DT_DIR;
         if (type == DT_UNKNOWN) {
             struct stat st {};
             isFolder = ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (!isFolder)
-            names.append(QFile::decodeName(name));
+            visit(QFile::decodeName(name), inode);
     });
+}
+
+QStringList Folder::fileNames() const
+{
+    QStringList names;
+    forEachFile([&names](const QString& name, quint64) { names.append(name); });
     return names;
 }
 
-EntryKind Folder::entryKind(const QString& name) const
+EntryStatus Folder::entryStatus(const QString& name) const
 {
+    EntryStatus status;
     struct stat st {};
     if (::fstatat(m_state->fd.get(), native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return EntryKind::Missing;
+        return status;
     if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1))
-        return EntryKind::Link;
-    return S_ISREG(st.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
+        status.kind = EntryKind::Link;
+    else
+        status.kind = S_ISREG(st.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
+    const FileSnapshot snapshot = snapshotOf(st);
+    status.inode = snapshot.inode;
+    status.size = snapshot.size;
+    status.modifiedNs = snapshot.modifiedNs;
+    return status;
 }
 
 qint64 Folder::fileSize(const QString& name) const
@@ -698,7 +713,7 @@ void Folder::recoverInterrupted()
     const int folder = m_state->fd.get();
     // Only the names with the private prefix are decoded: a folder of many entries costs no memory.
     QList<QByteArray> names;
-    forEachEntry(folder, [&names](const char* name, unsigned char) {
+    forEachEntry(folder, [&names](const char* name, unsigned char, ino_t) {
         static constexpr char prefix[] = ".retratix-";
         if (std::strncmp(name, prefix, sizeof prefix - 1) == 0)
             names.append(QByteArray(name));
@@ -717,7 +732,8 @@ void Folder::recoverInterrupted()
             if (leftovers.get() < 0)
                 continue;
             QList<QByteArray> files;
-            forEachEntry(leftovers.get(), [&files](const char* file, unsigned char) { files.append(QByteArray(file)); });
+            forEachEntry(leftovers.get(),
+                         [&files](const char* file, unsigned char, ino_t) { files.append(QByteArray(file)); });
             for (const QByteArray& file : std::as_const(files))
                 putBack(leftovers.get(), file, folder);
             ::unlinkat(folder, name.constData(), AT_REMOVEDIR);
@@ -762,6 +778,8 @@ QString pathWithin(const QString& folder, const QString& path)
 
 }  // namespace
 
+bool tellsFileIdentity() { return false; }
+
 struct Folder::State {};
 
 Folder::Folder(const QString& path) : m_path(path), m_state(std::make_unique<State>())
@@ -779,14 +797,31 @@ QStringList Folder::fileNames() const
     return QDir(m_path).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
 }
 
-EntryKind Folder::entryKind(const QString& name) const
+void Folder::forEachFile(const std::function<void(const QString& name, quint64 inode)>& visit) const
+{
+    QDirIterator it(m_path, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        visit(it.fileName(), 0);
+    }
+}
+
+EntryStatus Folder::entryStatus(const QString& name) const
 {
     const QFileInfo info(filePath(name));
+    EntryStatus status;
     if (info.isSymLink() || info.isShortcut() || info.isJunction())
-        return EntryKind::Link;
-    if (info.isFile())
-        return EntryKind::RegularFile;
-    return info.exists() ? EntryKind::Other : EntryKind::Missing;
+        status.kind = EntryKind::Link;
+    else if (info.isFile())
+        status.kind = EntryKind::RegularFile;
+    else if (info.exists())
+        status.kind = EntryKind::Other;
+    if (status.kind == EntryKind::RegularFile) {
+        const FileSnapshot snapshot = snapshotOf(info);
+        status.size = snapshot.size;
+        status.modifiedNs = snapshot.modifiedNs;
+    }
+    return status;
 }
 
 qint64 Folder::fileSize(const QString& name) const

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 // The file-system work on the files of a photo folder. It holds against other programs writing
@@ -42,6 +43,14 @@ enum class EntryKind {
     Other,  // folder, FIFO, socket, device
 };
 
+// What an entry is now, found without opening it or following it.
+struct EntryStatus {
+    EntryKind kind = EntryKind::Missing;
+    quint64 inode = 0;  // 0 where the platform does not tell
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+};
+
 struct FileBytes {
     QByteArray bytes;
     FileSnapshot snapshot;
@@ -68,8 +77,12 @@ public:
     // name is no valid text (it reads with replacement characters, so that the run counts it; a
     // file under such a name cannot be opened through it).
     QStringList fileNames() const;
+    // Calls visit with the name and inode number (0 where the listing does not give it) of each
+    // entry that is not a folder, one at a time, in no particular order.
+    void forEachFile(const std::function<void(const QString& name, quint64 inode)>& visit) const;
     // What the name is, found without opening it or following it.
-    EntryKind entryKind(const QString& name) const;
+    EntryKind entryKind(const QString& name) const { return entryStatus(name).kind; }
+    EntryStatus entryStatus(const QString& name) const;
 
     // The size of the entry itself (a link's own, never its target's); -1 when it is missing.
     qint64 fileSize(const QString& name) const;
@@ -123,6 +136,10 @@ private:
     QString m_path;
     std::unique_ptr<State> m_state;
 };
+
+// Whether the platform's file code tells files apart by their identity (device and inode), so that
+// a file replaced by another of the same size and time is seen; else by size and time alone.
+bool tellsFileIdentity();
 
 // The names of the entries of the folder at path that are not folders (none when it cannot be
 // opened), unsorted.

@@ -16,7 +16,9 @@ namespace Photos {
 namespace {
 
 // Extensions by the decoder that reads them.
-const QStringList QtFormats = {QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif"),
+const QStringList JpegFormats = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                 QStringLiteral("jfif")};
+const QStringList QtFormats = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif"),
                                QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("gif")};
 const QStringList HeifFormats = {QStringLiteral("heic"), QStringLiteral("heif")};
 
@@ -150,11 +152,9 @@ bool hasFormat(const QString& fileName, const QStringList& formats)
     return false;
 }
 
-bool namesJpeg(const QString& fileName)
-{
-    return fileName.contains(QStringLiteral(".jpg")) || containsExtension(fileName, QStringLiteral("jpeg")) ||
-           containsExtension(fileName, QStringLiteral("jpe")) || containsExtension(fileName, QStringLiteral("jfif"));
-}
+bool namesJpeg(const QString& fileName) { return hasFormat(fileName, JpegFormats); }
+
+bool isJpegFormat(const QString& format) { return JpegFormats.contains(format, Qt::CaseInsensitive); }
 
 Prepared fitJpeg(const QImage& source, qint64 limit)
 {

@@ -18,8 +18,10 @@ QStringList knownFormats();
 // Whether a file of this name is a photo in one of these formats (extensions without the dot,
 // matched without regard to case anywhere in the name, as ".jpg" is): "123.PNG" with "png".
 bool hasFormat(const QString& fileName, const QStringList& formats);
-// Whether the name says JPEG: ".jpg" (the program's photos) or ".jpeg", ".jpe", ".jfif".
+// Whether the name says JPEG: ".jpg" (the program's photos) or ".jpeg", ".jpe", ".jfif", in any case.
 bool namesJpeg(const QString& fileName);
+// Whether a format name (an extension without the dot) is JPEG's: jpg, jpeg, jpe, jfif.
+bool isJpegFormat(const QString& format);
 
 struct Options {
     bool fit = false;         // a JPEG of the limit or more is fitted under it

@@ -14,6 +14,12 @@ const RetratixSettings::Key RetratixSettings::Upright{"EnderezarFotos", "upright
 const RetratixSettings::Key RetratixSettings::Formats{"Formatos", "formats"};
 const RetratixSettings::Key RetratixSettings::Originals{"CarpetaOriginales", "originals"};
 
+bool RetratixSettings::changesPhotos() const
+{
+    return fitPhotos || uprightPhotos ||
+           std::any_of(formats.cbegin(), formats.cend(), [](const QString& format) { return !Photos::isJpegFormat(format); });
+}
+
 QString RetratixSettings::originalsFor(const QString& photoFolder) const
 {
     if (!originalsFolder.isEmpty())
@@ -68,13 +74,18 @@ QStringList readFormats(const QHash<QString, QString>& options)
         format = format.trimmed().toLower();
         if (format.startsWith(QLatin1Char('.')))
             format.remove(0, 1);
-        if (format == QLatin1String("jpg") || formats.contains(format))
-            continue;  // .jpg is always a photo
+        if (formats.contains(format))
+            continue;
         if (!known.contains(format))
             refuse(setting, QStringLiteral("«%1» no es un formato que el programa sepa leer (%2).")
                                 .arg(format, known.join(QStringLiteral(", "))));
         formats.append(format);
     }
+    // Named JPEG, a photo's ".jpg" counts in any case ("123.JPG", as cameras and Windows write it);
+    // without, the lower-case ".jpg" the suite defines stays the only one.
+    if (std::any_of(formats.cbegin(), formats.cend(), Photos::isJpegFormat) &&
+        !formats.contains(QLatin1String("jpg")))
+        formats.append(QStringLiteral("jpg"));
     return formats;
 }
 

@@ -11,10 +11,12 @@ struct RetratixSettings {
     bool fitPhotos = false;      // AjustarFotos=1, --fit: photos of the size limit or more are fitted
     bool uprightPhotos = false;  // EnderezarFotos=1, --upright: every photo with a rotation tag is turned
     QStringList formats;         // Formatos=png,heic, --formats: extensions that are photos besides .jpg
+                                 // (with a JPEG one named, "jpg" too: then .JPG counts)
     QString originalsFolder;     // CarpetaOriginales=PATH, --originals: stored originals go there
 
-    // Whether the program may store other bytes than a photo file's own.
-    bool changesPhotos() const { return fitPhotos || uprightPhotos || !formats.isEmpty(); }
+    // Whether the program may store other bytes than a photo file's own (JPEG under any of its
+    // names is stored as it is).
+    bool changesPhotos() const;
     // Where the originals of stored photos go instead of being deleted, for a photo folder: the
     // configured folder; with none, "originales" in the photo folder when photos may be changed,
     // so that a changed photo never loses its only original; else nowhere (they are deleted).

@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "photos/photo_preparation.h"
 #include "startup/mod_glob.h"
+#include "upload/photo_decisions.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
 #include "upload/upload_log.h"
@@ -66,18 +67,154 @@ QString CheckSummary::toText() const
         return tr("Comprobación fallida (error %1)").arg(failure ? failure->number : 0);
     case End::Completed: break;
     }
-    return tr("Comprobación: %1 archivos; se subirían %2 fotos, %3 no se subirían, %4 no son fotos, %5 avisos")
-        .arg(rows.size())
-        .arg(wouldStore)
-        .arg(wouldRefuse)
-        .arg(noPhotos)
-        .arg(warnings);
+    QString text = tr("Comprobación: %1 archivos; se subirían %2 fotos, %3 no se subirían, %4 no son fotos, %5 avisos")
+                       .arg(rows.size())
+                       .arg(wouldStore)
+                       .arg(wouldRefuse)
+                       .arg(noPhotos)
+                       .arg(warnings);
+    if (notReached)
+        text += tr("; la carga terminaría antes de %1").arg(notReached);
+    return text;
 }
 
 CheckRun::CheckRun(Settings settings) : m_settings(std::move(settings))
 {
     if (!m_settings.reportError)
         m_settings.reportError = [](const Failure& failure) { ModGlob::ReportError(failure); };
+}
+
+void CheckRun::describe(CheckSummary& summary, const QStringList& names, const FolderFiles::Folder& folder,
+                        MemberPhotos& members) const
+{
+    const QStringList& formats = m_settings.photos.formats;
+    PhotoDecisions decisions(folder, m_settings.photos);
+    QList<EntryDecision> photos;  // in the order the upload visits them
+    QList<qsizetype> photoRows;
+    qsizetype stopRow = -1;  // the row of the file the upload would end at
+    for (const QString& name : names) {
+        CheckRow row{name, QString(), tr("No es una foto"), QString()};
+        if (stopRow >= 0) {
+            summary.rows.append(row);
+            continue;  // marked as not reached below
+        }
+        EntryDecision decision = decisions.byName(name);
+        switch (decision.kind) {
+        case EntryDecision::Kind::NotPhotoName:
+            row.detail = formats.isEmpty() ? tr("el nombre no contiene «.jpg»")
+                                           : tr("el nombre no tiene «.jpg» ni otro formato de los admitidos");
+            break;
+        case EntryDecision::Kind::NoMemberCode:
+            row.detail = tr("«%1», lo que precede al primer punto, no es un código de abonado")
+                             .arg(PhotoStore::memberCode(name));
+            break;
+        case EntryDecision::Kind::NotPhotoEntry:
+            row.detail = decision.entry == FolderFiles::EntryKind::Link
+                             ? tr("es un enlace a otro archivo, que podría estar fuera de la carpeta")
+                             : tr("no es un archivo que se pueda leer (una carpeta o una tubería)");
+            break;
+        case EntryDecision::Kind::Stop:
+            row.kind = CheckRow::Kind::Stop;
+            row.outcome = tr("Fin de la carga");
+            row.detail = tr("el código no cabe en 32 bits: la carga terminaría aquí (error %1: %2)")
+                             .arg(decision.failure->number)
+                             .arg(decision.failure->description);
+            ++summary.warnings;
+            stopRow = summary.rows.size();
+            break;
+        default:
+            photos.append(std::move(decision));
+            photoRows.append(summary.rows.size());
+        }
+        summary.rows.append(row);
+    }
+
+    // Which members exist and have a photo: asked as the upload asks, a hundred at a time.
+    QList<int32_t> photoMembers;
+    for (const EntryDecision& photo : std::as_const(photos))
+        photoMembers.append(photo.member);
+    members.prefetch(photoMembers);
+    QHash<int32_t, QList<qsizetype>> filesOfMember;
+    for (qsizetype i = 0; i < photos.size(); ++i) {
+        EntryDecision& decision = photos[i];
+        CheckRow& row = summary.rows[photoRows.at(i)];
+        if (stopRow >= 0 && photoRows.at(i) > stopRow)
+            break;  // not reached
+        decisions.decideFile(decision, members, [&folder] { folder.checkAllowsRemoval(); });
+        if (decision.kind == EntryDecision::Kind::Stop) {
+            row.kind = CheckRow::Kind::Stop;
+            row.outcome = tr("Fin de la carga");
+            row.detail = tr("la carga terminaría aquí (error %1: %2)")
+                             .arg(decision.failure->number)
+                             .arg(decision.failure->description);
+            ++summary.warnings;
+            stopRow = photoRows.at(i);
+            break;
+        }
+        row.stored = decision.logFlag();
+        row.outcome = decision.logText();
+        if (!decision.isStored()) {
+            row.kind = CheckRow::Kind::WouldRefuse;
+            if (decision.kind == EntryDecision::Kind::NotValid)
+                row.detail = tr("no es una imagen que el programa sepa leer");
+            continue;
+        }
+        row.kind = CheckRow::Kind::WouldStore;
+        filesOfMember[decision.member].append(photoRows.at(i));
+        const PhotoFile& photo = decision.photo;
+        const QString said = nameFormat(row.file, formats);
+        const QString is = contentFormat(photo.snapshot.size > 0 ? photo.bytes.left(16) : QByteArray());
+        if (!photo.converted() && is != said) {
+            appendDetail(row, is.isEmpty() ? tr("el contenido no es una imagen %1").arg(said)
+                                           : tr("el contenido es %1, no %2").arg(is, said));
+            ++summary.warnings;
+        }
+        if (photo.converted())
+            appendDetail(row, tr("se guardaría ajustada: %1 x %2, calidad %3, %4 bytes")
+                                  .arg(photo.prepared.size.width())
+                                  .arg(photo.prepared.size.height())
+                                  .arg(photo.prepared.quality)
+                                  .arg(photo.prepared.bytes.size()));
+        if (decision.stopAfter) {
+            appendDetail(row, tr("no se podría borrar: la carga terminaría tras esta foto (error %1: %2)")
+                                  .arg(decision.stopAfter->number)
+                                  .arg(decision.stopAfter->description));
+            ++summary.warnings;
+            stopRow = photoRows.at(i);
+            break;
+        }
+    }
+    // What comes after the file the upload would end at is never visited.
+    if (stopRow >= 0) {
+        for (qsizetype i = stopRow + 1; i < summary.rows.size(); ++i) {
+            CheckRow& row = summary.rows[i];
+            row = CheckRow{row.file, QString(), tr("Sin llegar"),
+                           tr("la carga terminaría antes, en %1").arg(summary.rows.at(stopRow).file),
+                           CheckRow::Kind::NotReached};
+        }
+    }
+    for (const CheckRow& row : std::as_const(summary.rows)) {
+        switch (row.kind) {
+        case CheckRow::Kind::NoPhoto: ++summary.noPhotos; break;
+        case CheckRow::Kind::WouldStore: ++summary.wouldStore; break;
+        case CheckRow::Kind::WouldRefuse: ++summary.wouldRefuse; break;
+        case CheckRow::Kind::NotReached: ++summary.notReached; break;
+        case CheckRow::Kind::Stop: break;
+        }
+    }
+    // Several files of one member: each replaces the one before; the last visited stays.
+    for (const QList<qsizetype>& rows : std::as_const(filesOfMember)) {
+        if (rows.size() < 2)
+            continue;
+        const QString last = summary.rows.at(rows.last()).file;
+        QStringList earlier;
+        for (qsizetype i = 0; i + 1 < rows.size(); ++i) {
+            earlier.append(summary.rows.at(rows.at(i)).file);
+            appendDetail(summary.rows[rows.at(i)], tr("otro archivo del mismo abonado la sustituye: %1").arg(last));
+        }
+        appendDetail(summary.rows[rows.last()], tr("sustituye a %1, del mismo abonado").arg(earlier.join(QStringLiteral(", "))));
+        summary.warnings += int(rows.size());
+    }
 }
 
 CheckSummary CheckRun::run()
@@ -90,121 +227,11 @@ CheckSummary CheckRun::run()
             return summary;
         }
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
-        db::Connection& connection = *m_settings.connection;
-        UploadLog log(connection);  // never written: the store's refusals are not asked for
         const FolderFiles::Folder photoFolder(folder);
-        PhotoStore store(connection, log, photoFolder, installationCode, m_settings.installationText,
-                         m_settings.photos);
+        PhotoStore store(*m_settings.connection, installationCode, m_settings.installationText);
         QStringList names = photoFolder.fileNames();
         std::sort(names.begin(), names.end());
-        const QStringList& formats = m_settings.photos.formats;
-
-        struct Candidate {
-            qsizetype row;
-            int32_t member;
-        };
-        QList<Candidate> candidates;
-        for (const QString& name : names) {
-            CheckRow row{name, QString(), tr("No es una foto"), QString()};
-            const QString code = PhotoStore::memberCode(name);
-            if (!name.contains(QStringLiteral(".jpg")) && (formats.isEmpty() || !Photos::hasFormat(name, formats))) {
-                row.detail = formats.isEmpty() ? tr("el nombre no contiene «.jpg»")
-                                               : tr("el nombre no tiene «.jpg» ni otro formato de los admitidos");
-            } else if (!Numbers::isNumeric(code)) {
-                row.detail = tr("«%1», lo que precede al primer punto, no es un código de abonado").arg(code);
-            } else if (const FolderFiles::EntryKind kind = photoFolder.entryKind(name);
-                       kind != FolderFiles::EntryKind::RegularFile) {
-                row.detail = kind == FolderFiles::EntryKind::Link
-                                 ? tr("es un enlace a otro archivo, que podría estar fuera de la carpeta")
-                                 : tr("no es un archivo que se pueda leer (una carpeta o una tubería)");
-            } else {
-                try {
-                    candidates.append({summary.rows.size(), Numbers::toInt32(code)});
-                } catch (const Failure& failure) {
-                    row.outcome = tr("Fin de la carga");
-                    row.detail = tr("el código no cabe en 32 bits: la carga terminaría aquí (error %1: %2)")
-                                     .arg(failure.number)
-                                     .arg(failure.description);
-                    ++summary.warnings;
-                }
-            }
-            if (row.outcome == tr("No es una foto"))
-                ++summary.noPhotos;
-            summary.rows.append(row);
-        }
-
-        // Which members exist and have a photo: asked as the upload asks, a hundred at a time.
-        QList<int32_t> members;
-        for (const Candidate& candidate : candidates)
-            members.append(candidate.member);
-        store.prefetch(members);
-        QHash<int32_t, QList<qsizetype>> filesOfMember;
-        for (const Candidate& candidate : candidates) {
-            CheckRow& row = summary.rows[candidate.row];
-            if (!store.MemberExists(candidate.member)) {
-                row.stored = UploadLog::notStored();
-                row.outcome = UploadLog::memberMissing();
-                ++summary.wouldRefuse;
-                continue;
-            }
-            filesOfMember[candidate.member].append(candidate.row);
-            PhotoFile photo;
-            try {
-                photo = readPhotoFile(photoFolder, row.file, m_settings.photos);
-                if (photo.verdict == PhotoFile::Verdict::Store)
-                    photoFolder.checkRemovable(row.file);
-            } catch (const Failure& failure) {
-                row.outcome = tr("Fin de la carga");
-                row.detail = tr("la carga terminaría aquí (error %1: %2)").arg(failure.number).arg(failure.description);
-                ++summary.warnings;
-                continue;
-            }
-            const QString said = nameFormat(row.file, formats);
-            const QString is = contentFormat(photo.snapshot.size > 0 ? photo.bytes.left(16) : QByteArray());
-            if (photo.verdict == PhotoFile::Verdict::TooLarge) {
-                row.stored = UploadLog::notStored();
-                row.outcome = UploadLog::sizeNotAllowed();
-                ++summary.wouldRefuse;
-                continue;
-            }
-            if (photo.verdict == PhotoFile::Verdict::NotValid) {
-                row.stored = UploadLog::notStored();
-                row.outcome = UploadLog::photoNotValid();
-                row.detail = tr("no es una imagen que el programa sepa leer");
-                ++summary.wouldRefuse;
-                continue;
-            }
-            if (!photo.converted() && is != said) {
-                appendDetail(row, is.isEmpty() ? tr("el contenido no es una imagen %1").arg(said)
-                                               : tr("el contenido es %1, no %2").arg(is, said));
-                ++summary.warnings;
-            }
-            if (photo.converted())
-                appendDetail(row, tr("se guardaría ajustada: %1 x %2, calidad %3, %4 bytes")
-                                      .arg(photo.prepared.size.width())
-                                      .arg(photo.prepared.size.height())
-                                      .arg(photo.prepared.quality)
-                                      .arg(photo.prepared.bytes.size()));
-            row.stored = UploadLog::stored();
-            // A second file of the member updates what the first inserted, as in the upload.
-            row.outcome = store.PhotoExists(candidate.member) ? UploadLog::photoUpdated() : UploadLog::photoInserted();
-            store.markPhotoStored(candidate.member);
-            ++summary.wouldStore;
-        }
-        // Several files of one member: each replaces the one before; the last visited stays.
-        for (const QList<qsizetype>& rows : std::as_const(filesOfMember)) {
-            if (rows.size() < 2)
-                continue;
-            const QString last = summary.rows.at(rows.last()).file;
-            QStringList earlier;
-            for (qsizetype i = 0; i + 1 < rows.size(); ++i) {
-                earlier.append(summary.rows.at(rows.at(i)).file);
-                appendDetail(summary.rows[rows.at(i)], tr("otro archivo del mismo abonado la sustituye: %1").arg(last));
-            }
-            appendDetail(summary.rows[rows.last()], tr("sustituye a %1, del mismo abonado").arg(earlier.join(QStringLiteral(", "))));
-            summary.warnings += int(rows.size());
-        }
-
+        describe(summary, names, photoFolder, store);
         if (m_settings.report && !m_settings.reportFolder.isEmpty()) {
             const QString dataSource = writeReportDatabase(m_settings.reportFolder + QStringLiteral("/comprobacion.db"),
                                                            folder, summary);

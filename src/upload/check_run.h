@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "common/folder_files.h"
 #include "startup/retratix_settings.h"
 
 #include <QList>
@@ -12,14 +13,24 @@
 namespace db {
 class Connection;
 }
+class MemberPhotos;
 class RunReport;
 
 // One file of a checked folder: what an upload would do with it, and what the upload cannot see.
 struct CheckRow {
+    enum class Kind {
+        NoPhoto,      // the upload leaves it alone, unlogged
+        WouldStore,   // stored and logged "S"
+        WouldRefuse,  // logged "N", left in the folder
+        Stop,         // the upload would end at this file
+        NotReached,   // after the file the upload would end at: never visited
+    };
     QString file;
-    QString stored;   // "S" or "N" as the upload would log it; empty: no photo, the upload leaves it alone
-    QString outcome;  // the upload's log text ("Foto Insertada", ...), "No es una foto" or "Fin de la carga"
+    QString stored;   // "S" or "N" as the upload would log it; empty: not logged
+    QString outcome;  // the upload's log text ("Foto Insertada", ...), "No es una foto", "Fin de la carga"
+                      // or "Sin llegar"
     QString detail;   // why; fitting, duplicates, content that is not what the name says
+    Kind kind = Kind::NoPhoto;
 };
 
 struct CheckSummary {
@@ -29,7 +40,8 @@ struct CheckSummary {
     int wouldStore = 0;
     int wouldRefuse = 0;
     int noPhotos = 0;
-    int warnings = 0;  // duplicates, content unlike its name, files the upload would stop at
+    int notReached = 0;  // after the file the upload would end at
+    int warnings = 0;    // duplicates, content unlike its name, files the upload would stop at
     std::optional<Failure> failure;
 
     QString toText() const;
@@ -64,5 +76,9 @@ public:
     static QString writeReportDatabase(const QString& path, const QString& folder, const CheckSummary& summary);
 
 private:
+    // The rows of the folder's names (in the upload's order), decided as the upload decides them.
+    void describe(CheckSummary& summary, const QStringList& names, const FolderFiles::Folder& folder,
+                  MemberPhotos& members) const;
+
     Settings m_settings;
 };

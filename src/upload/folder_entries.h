@@ -1,33 +1,18 @@
 #pragma once
 
+#include "common/folder_files.h"
+
 #include <QString>
 
 #include <functional>
-#include <memory>
+#include <optional>
 
-// A watch's look at one folder and its entries. The platform's own calls work relative to a
-// descriptor of the folder, held open, and never follow a link in the folder; Qt's portable calls
-// stand in elsewhere (and on request, so that they are tested on Linux too).
-class FolderEntries {
+// A watch's look at one folder and its entries: the folder is opened by its path (the
+// administrator's choice, links allowed) and its entries are looked at through it, as the upload
+// looks at them (FolderFiles), never following a link in the folder.
+class FolderEntries final {
 public:
-    enum class Means {
-        Native,    // openat/fstatat/readdir on POSIX systems; Portable elsewhere
-        Portable,  // QDirIterator and QFileInfo
-    };
-
-    struct Entry {
-        enum class Kind {
-            Missing,
-            // A regular file with one name. A symbolic link, or a file with further hard links,
-            // could reach a file the folder's writers cannot read: never a photo.
-            File,
-            Other,
-        };
-        Kind kind = Kind::Missing;
-        quint64 inode = 0;  // 0 where the means do not tell
-        qint64 size = -1;
-        qint64 modifiedNs = 0;
-    };
+    using Entry = FolderFiles::EntryStatus;
 
     enum class FolderState {
         Unchanged,  // as at the last check
@@ -36,14 +21,24 @@ public:
         Missing,    // no folder under its path
     };
 
-    static std::unique_ptr<FolderEntries> create(Means means, const QString& folder);
-    virtual ~FolderEntries() = default;
+    explicit FolderEntries(QString folder) : m_path(std::move(folder)) {}
 
     // Looks at the folder itself, by its path.
-    virtual FolderState check() = 0;
+    FolderState check();
     // Every entry that is not a folder, in no particular order, with its inode number where the
     // listing gives it (else 0).
-    virtual void list(const std::function<void(const QString& name, quint64 inode)>& visit) = 0;
+    void list(const std::function<void(const QString& name, quint64 inode)>& visit) const;
     // One entry of the folder opened by the last check.
-    virtual Entry look(const QString& name) = 0;
+    Entry look(const QString& name) const;
+
+private:
+    QString m_path;
+    std::optional<FolderFiles::Folder> m_folder;
+    struct Identity {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 modifiedNs = 0;
+        qint64 statusChangedNs = 0;
+        bool operator==(const Identity&) const = default;
+    } m_identity;
 };

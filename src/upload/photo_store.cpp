@@ -5,10 +5,7 @@
 #include "common/platform.h"
 #include "db/data_source.h"
 #include "db/recordset.h"
-#include "photos/photo_preparation.h"
-#include "upload/upload_log.h"
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 
 #include <limits>
@@ -35,15 +32,11 @@ QString existenceSql()
 
 }  // namespace
 
-PhotoStore::PhotoStore(db::Connection& connection, UploadLog& log, const FolderFiles::Folder& folder,
-                       QString installationCode,
-                       std::function<QString()> currentInstallationText, RetratixSettings settings)
+PhotoStore::PhotoStore(db::Connection& connection, QString installationCode,
+                       std::function<QString()> currentInstallationText)
     : m_connection(connection),
-      m_log(log),
-      m_folder(folder),
       m_installationCode(checkedInstallationCode(installationCode)),
       m_currentInstallationText(std::move(currentInstallationText)),
-      m_settings(std::move(settings)),
       m_existence(connection, existenceSql()),
       m_insert(connection, QStringLiteral("INSERT INTO ABONADOSFOTOS (Codigo, Codinstalacion, filename, filesize, foto) "
                                           "VALUES (?, ?, ?, ?, ?)")),
@@ -125,101 +118,30 @@ void PhotoStore::ask(const QList<int32_t>& memberNumbers)
     }
 }
 
-bool PhotoStore::MemberExists(int32_t memberNumber)
+bool PhotoStore::memberExists(int32_t memberNumber)
 {
     if (!m_asked.contains(memberNumber))
         ask({memberNumber});
     return m_members.contains(memberNumber);
 }
 
-bool PhotoStore::PhotoExists(int32_t memberNumber)
+bool PhotoStore::photoExists(int32_t memberNumber)
 {
     if (!m_asked.contains(memberNumber))
         ask({memberNumber});
     return m_photos.contains(memberNumber);
 }
 
-PhotoStore::Outcome PhotoStore::refuseForSize(const QString& runUser, const QString& fileName)
-{
-    m_log.WriteLogRow(runUser, fileName, UploadLog::notStored(), UploadLog::sizeNotAllowed());
-    return Outcome::SizeRefused;
-}
-
-PhotoFile readPhotoFile(const FolderFiles::Folder& folder, const QString& fileName, const RetratixSettings& settings)
-{
-    PhotoFile photo;
-    // Only where photos may be changed is a large file read at all (up to what a camera makes).
-    const bool preparing = settings.changesPhotos();
-    const qint64 readLimit = preparing ? Photos::LargestOriginal : PhotoStore::PhotoSizeLimit;
-    // The size comes from the folder's entry, so a large file is refused without being opened.
-    if (folder.fileSize(fileName) >= readLimit) {
-        photo.verdict = PhotoFile::Verdict::TooLarge;
-        return photo;
-    }
-    // The file may have grown since it was measured.
-    FolderFiles::FileBytes file = folder.readRegularFile(fileName, readLimit);
-    photo.snapshot = file.snapshot;
-    photo.bytes = std::move(file.bytes);
-    if (file.beyondLimit) {
-        photo.verdict = PhotoFile::Verdict::TooLarge;
-        return photo;
-    }
-    if (preparing)
-        photo.prepared = Photos::prepare(photo.bytes, fileName, {settings.fitPhotos, settings.uprightPhotos},
-                                         PhotoStore::PhotoSizeLimit);
-    if (photo.prepared.outcome == Photos::Prepared::Outcome::TooLarge ||
-        (photo.prepared.outcome == Photos::Prepared::Outcome::AsIs && photo.bytes.size() >= PhotoStore::PhotoSizeLimit))
-        photo.verdict = PhotoFile::Verdict::TooLarge;
-    else if (photo.prepared.outcome == Photos::Prepared::Outcome::Undecodable)
-        photo.verdict = PhotoFile::Verdict::NotValid;
-    else if (photo.prepared.outcome == Photos::Prepared::Outcome::Converted)
-        photo.bytes = photo.prepared.bytes;
-    return photo;
-}
-
-std::variant<QByteArray, PhotoStore::Outcome> PhotoStore::photoBytes(const QString& runUser, const QString& fileName)
-{
-    QElapsedTimer reading;
-    reading.start();
-    PhotoFile photo = readPhotoFile(m_folder, fileName, m_settings);
-    m_readNs += reading.nsecsElapsed();
-    m_lastSnapshot = photo.snapshot;
-    m_lastConverted = photo.converted();
-    switch (photo.verdict) {
-    case PhotoFile::Verdict::TooLarge: return refuseForSize(runUser, fileName);
-    case PhotoFile::Verdict::NotValid:
-        m_log.WriteLogRow(runUser, fileName, UploadLog::notStored(), UploadLog::photoNotValid());
-        return Outcome::NotValid;
-    case PhotoFile::Verdict::Store: break;
-    }
-    return std::move(photo.bytes);
-}
-
-PhotoStore::Outcome PhotoStore::InsertPhoto(const QString& runUser, const QString& installationCode,
-                                            const QString& fileName)
+void PhotoStore::insertPhoto(const QString& installationCode, const QString& fileName, const QByteArray& bytes)
 {
     const QString code = checkedInstallationCode(installationCode);
-    const std::variant<QByteArray, Outcome> photo = photoBytes(runUser, fileName);
-    if (const Outcome* refused = std::get_if<Outcome>(&photo))
-        return *refused;
-    const QByteArray& bytes = std::get<QByteArray>(photo);
     m_insert.queue({memberCodeForSql(fileName), code, fileName, int32_t(bytes.size()), bytes}, 1);
-    markPhotoStored(Numbers::toInt32(memberCode(fileName)));
-    m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoInserted());
-    return Outcome::Inserted;
 }
 
-PhotoStore::Outcome PhotoStore::UpdatePhoto(const QString& runUser, const QString& installationCode,
-                                            const QString& fileName)
+void PhotoStore::updatePhoto(const QString& installationCode, const QString& fileName, const QByteArray& bytes)
 {
     const QString code = checkedInstallationCode(installationCode);
-    const std::variant<QByteArray, Outcome> photo = photoBytes(runUser, fileName);
-    if (const Outcome* refused = std::get_if<Outcome>(&photo))
-        return *refused;
-    const QByteArray& bytes = std::get<QByteArray>(photo);
     // The first row found is changed (CODIGO stays); with none, the update fails.
     m_update.queue({m_currentInstallationText(), fileName, int32_t(bytes.size()), bytes, code, memberCodeForSql(fileName)},
                    1);
-    m_log.WriteLogRow(runUser, fileName, UploadLog::stored(), UploadLog::photoUpdated());
-    return Outcome::Updated;
 }

@@ -107,71 +107,66 @@ QList<UploadRun::Candidate> UploadRun::gatherBatch(const QStringList& names, qsi
     QList<Candidate> batch;
     while (next < names.size() && batch.size() < m_settings.durableBatchSize) {
         const qsizetype i = next++;
-        const QString& name = names.at(i);
         m_summary.filesVisited = int(i + 1);
         if (m_settings.progress && i - m_settings.progress->value() > 50)
             m_settings.progress->setValue(int(i));
-
-        const QString code = PhotoStore::memberCode(name);
-        const bool photoName = name.contains(QStringLiteral(".jpg")) ||
-                               (!m_settings.photos.formats.isEmpty() && Photos::hasFormat(name, m_settings.photos.formats));
-        if (!photoName || !Numbers::isNumeric(code)) {
+        EntryDecision decision = m_decisions->byName(names.at(i));
+        if (!decision.isPhoto()) {
             ++m_summary.skipped;
             continue;
         }
-        const QString path = m_folder->filePath(name);
-        // Only a regular file of the folder's own is a photo: a FIFO, socket, device, folder or
-        // link is never opened, and a name gone since the listing has nothing to store.
-        if (m_folder->entryKind(name) != FolderFiles::EntryKind::RegularFile) {
-            ++m_summary.skipped;
-            continue;
-        }
-        try {
-            batch.append({name, path, Numbers::toInt32(code), i});
-        } catch (const Failure& failure) {
-            stop = failure;  // the photos before it are stored first
+        const QString path = m_folder->filePath(decision.name);
+        if (decision.kind == EntryDecision::Kind::Stop) {
+            stop = decision.failure;  // the photos before it are stored first
             stopFile = path;
             break;
         }
+        batch.append({std::move(decision), path, i});
     }
     return batch;
 }
 
-void UploadRun::storeOne(const Candidate& candidate, PhotoStore& store, UploadLog& log,
-                         const QString& installationCode)
+void UploadRun::prepareRemovals()
 {
-    if (!store.MemberExists(candidate.memberNumber)) {
-        log.WriteLogRow(m_summary.runUser, candidate.name, UploadLog::notStored(), UploadLog::memberMissing());
-        ++m_summary.memberMissing;
-        return;
+    // A folder that lets no file go, or an originals folder that takes none, would end the run only
+    // after a whole batch of stored photos.
+    m_folder->prepareRemovals();
+    if (!m_originals.isEmpty()) {
+        m_originalsFolder = FolderFiles::Folder::openOrCreate(m_originals, &*m_folder);
+        m_originalsFolder->checkAllowsRemoval();
     }
-    if (!m_folderChecked) {
-        // Before the first store: a folder that lets no file go, or an originals folder that takes
-        // none, would end the run only after a whole batch of stored photos.
-        m_folder->prepareRemovals();
-        if (!m_originals.isEmpty()) {
-            m_originalsFolder = FolderFiles::Folder::openOrCreate(m_originals, &*m_folder);
-            m_originalsFolder->checkAllowsRemoval();
-        }
-        m_folderChecked = true;
-    }
-    const PhotoStore::Outcome outcome = store.PhotoExists(candidate.memberNumber)
-                                            ? store.UpdatePhoto(m_summary.runUser, installationCode, candidate.name)
-                                            : store.InsertPhoto(m_summary.runUser, installationCode, candidate.name);
-    switch (outcome) {
-    case PhotoStore::Outcome::Inserted: ++m_summary.inserted; break;
-    case PhotoStore::Outcome::Updated: ++m_summary.updated; break;
-    case PhotoStore::Outcome::SizeRefused: ++m_summary.sizeRefused; return;  // the file stays
-    case PhotoStore::Outcome::NotValid: ++m_summary.notValid; return;        // the file stays
-    }
-    if (store.lastStoredConverted())
-        ++m_summary.converted;
-    // A file its deletion would refuse ends the run here, right after its row, as its deletion would.
-    m_folder->checkRemovable(candidate.name);
-    m_stored.append({candidate.name, candidate.path, store.lastStoredFile()});
 }
 
-void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
+void UploadRun::apply(const Candidate& candidate, PhotoStore& store, UploadLog& log, const QString& installationCode)
+{
+    const EntryDecision& decision = candidate.decision;
+    switch (decision.kind) {
+    case EntryDecision::Kind::Stop: throw *decision.failure;
+    case EntryDecision::Kind::MemberMissing: ++m_summary.memberMissing; break;
+    case EntryDecision::Kind::TooLarge: ++m_summary.sizeRefused; break;
+    case EntryDecision::Kind::NotValid: ++m_summary.notValid; break;
+    case EntryDecision::Kind::Insert:
+        store.insertPhoto(installationCode, decision.name, decision.photo.bytes);
+        ++m_summary.inserted;
+        break;
+    case EntryDecision::Kind::Update:
+        store.updatePhoto(installationCode, decision.name, decision.photo.bytes);
+        ++m_summary.updated;
+        break;
+    default: return;  // never visited as a photo
+    }
+    log.WriteLogRow(m_summary.runUser, decision.name, decision.logFlag(), decision.logText());
+    if (!decision.isStored())
+        return;  // the file stays
+    if (decision.photo.converted())
+        ++m_summary.converted;
+    // A file its deletion would refuse ends the run here, right after its row.
+    if (decision.stopAfter)
+        throw *decision.stopAfter;
+    m_stored.append({decision.name, candidate.path, decision.photo.snapshot});
+}
+
+void UploadRun::storeBatch(QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
                            const QString& installationCode)
 {
     db::Connection& connection = *m_settings.connection;
@@ -180,12 +175,12 @@ void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, Upl
     clock.start();
     QList<int32_t> members;
     for (const Candidate& candidate : batch)
-        members.append(candidate.memberNumber);
+        members.append(candidate.decision.member);
     store.prefetch(members);
     timings.queries += clock.nsecsElapsed();
 
     clock.restart();
-    const qint64 readsBefore = store.readNs();
+    qint64 readNs = 0;
     std::optional<Failure> failure;
     connection.beginBatch();
     try {
@@ -194,11 +189,17 @@ void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, Upl
                 m_stopped = true;
                 break;
             }
-            m_currentFile = batch.at(i).path;
+            Candidate& candidate = batch[i];
+            m_currentFile = candidate.path;
             connection.setBatchTag(int(i));
-            storeOne(batch.at(i), store, log, installationCode);
+            QElapsedTimer reading;
+            reading.start();
+            m_decisions->decideFile(candidate.decision, store, [this] { prepareRemovals(); });
+            readNs += reading.nsecsElapsed();
+            apply(candidate, store, log, installationCode);
+            candidate.decision.photo.bytes = {};  // stored or refused: no longer needed
             if (m_settings.onProgress)
-                m_settings.onProgress(int(batch.at(i).index + 1), int(m_total), examined());
+                m_settings.onProgress(int(candidate.index + 1), int(m_total), examined());
         }
     } catch (const Failure& atFile) {
         failure = atFile;  // what the batch wrote before it is kept, as photo by photo
@@ -215,8 +216,8 @@ void UploadRun::storeBatch(const QList<Candidate>& batch, PhotoStore& store, Upl
             m_currentFile = batch.at(tag).path;
         throw commit;
     }
-    timings.reads += store.readNs() - readsBefore;
-    timings.writes += clock.nsecsElapsed() - (store.readNs() - readsBefore);
+    timings.reads += readNs;
+    timings.writes += clock.nsecsElapsed() - readNs;
     deleteStoredFiles();
     if (failure) {
         m_currentFile = failedAt;
@@ -286,13 +287,13 @@ UploadSummary UploadRun::run()
     m_summary = {};
     m_stored.clear();
     m_currentFile.clear();
-    m_folderChecked = false;
     m_stopped = false;
     m_total = 0;
     m_reservedNumber = -1;
     m_originals = m_settings.photos.originalsFor(m_settings.folder);
     // The folders are let go when the run ends, and with them the run's private folder.
     const auto releaseFolders = qScopeGuard([this] {
+        m_decisions.reset();
         m_runOriginals.reset();
         m_originalsFolder.reset();
         m_folder.reset();
@@ -334,14 +335,15 @@ UploadSummary UploadRun::run()
         command.execute(db::OptionsUnspecified);
 
         UploadLog log(connection);
-        PhotoStore store(connection, log, *m_folder, installationCode, m_settings.installationText, m_settings.photos);
+        PhotoStore store(connection, installationCode, m_settings.installationText);
+        m_decisions.emplace(*m_folder, m_settings.photos);
 
         qsizetype next = 0;
         std::optional<Failure> stop;
         QString stopFile;
         while (next < names.size() && !stop && !m_stopped) {
             clock.restart();
-            const QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
+            QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
             m_summary.timings.gathering += clock.nsecsElapsed();
             if (!batch.isEmpty())
                 storeBatch(batch, store, log, installationCode);

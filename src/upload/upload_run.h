@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "common/folder_files.h"
+#include "upload/photo_decisions.h"
 #include "startup/retratix_settings.h"
 
 #include <QList>
@@ -110,9 +111,8 @@ public:
 
 private:
     struct Candidate {
-        QString name;
+        EntryDecision decision;
         QString path;
-        int32_t memberNumber = 0;
         qsizetype index = 0;  // in the folder's names
     };
     struct StoredFile {
@@ -125,9 +125,12 @@ private:
     // Visits names from next on until a batch of photos is gathered; a failure at a name stops it.
     QList<Candidate> gatherBatch(const QStringList& names, qsizetype& next, std::optional<Failure>& stop,
                                  QString& stopFile);
-    void storeBatch(const QList<Candidate>& batch, PhotoStore& store, UploadLog& log,
-                    const QString& installationCode);
-    void storeOne(const Candidate& candidate, PhotoStore& store, UploadLog& log, const QString& installationCode);
+    void storeBatch(QList<Candidate>& batch, PhotoStore& store, UploadLog& log, const QString& installationCode);
+    // The one place a file's outcome is carried out: its photo row, its log row, and its file kept
+    // for deletion once the row is durable. A decision to stop raises its failure.
+    void apply(const Candidate& candidate, PhotoStore& store, UploadLog& log, const QString& installationCode);
+    // Before the first photo is stored: the folder lets files go, the originals folder takes them.
+    void prepareRemovals();
     void deleteStoredFiles();
     // Gives up the run number this run reserved (its rows, once written, keep it taken).
     void releaseRunNumber();
@@ -136,7 +139,6 @@ private:
     UploadSummary m_summary;
     QList<StoredFile> m_stored;  // the batch's stored files, deleted once their rows are durable
     QString m_currentFile;       // the photo at hand, or the stored file whose deletion failed
-    bool m_folderChecked = false;
     bool m_stopped = false;  // a stop was asked for between photos
     qsizetype m_total = 0;   // names the run visits
     int32_t m_reservedNumber = -1;
@@ -147,6 +149,7 @@ private:
                m_summary.notValid;
     }
     std::optional<FolderFiles::Folder> m_folder;  // the photo folder, open for the run
+    std::optional<PhotoDecisions> m_decisions;
     QString m_originals;  // where stored files go instead of being deleted (empty: deleted)
     std::optional<FolderFiles::Folder> m_originalsFolder;
     std::optional<FolderFiles::Folder> m_runOriginals;  // this run's subfolder of it, made at the first move

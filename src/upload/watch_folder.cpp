@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "db/connection.h"
 #include "photos/photo_preparation.h"
+#include "upload/photo_decisions.h"
 #include "upload/photo_store.h"
 #include "startup/mod_glob.h"
 #include "upload/run_report.h"
@@ -40,7 +41,7 @@ FolderNotices::Source noticesFromEnvironment(FolderNotices::Source configured)
 
 WatchFolder::WatchFolder(Settings settings, QTextStream& out, QTextStream& err, bool quiet)
     : m_settings(std::move(settings)), m_out(out), m_err(err), m_quiet(quiet),
-      m_entries(FolderEntries::create(m_settings.means, m_settings.folder)),
+      m_entries(std::make_unique<FolderEntries>(m_settings.folder)),
       m_notices(FolderNotices::create(noticesFromEnvironment(m_settings.notices)))
 {
     m_clock.start();
@@ -58,17 +59,14 @@ WatchFolder::WatchFolder(Settings settings, QTextStream& out, QTextStream& err, 
 
 bool WatchFolder::isPhotoName(const QString& name) const
 {
-    const QStringList& formats = m_settings.run.photos.formats;
-    const bool photoName =
-        name.contains(QStringLiteral(".jpg")) || (!formats.isEmpty() && Photos::hasFormat(name, formats));
-    return photoName && Numbers::isNumeric(PhotoStore::memberCode(name));
+    return PhotoDecisions::isPhotoName(name, m_settings.run.photos);
 }
 
 void WatchFolder::lookAt(const QString& name) { track(name, m_entries->look(name), m_clock.elapsed()); }
 
 void WatchFolder::track(const QString& name, const FolderEntries::Entry& entry, qint64 seenAtMs)
 {
-    if (entry.kind != FolderEntries::Entry::Kind::File) {
+    if (entry.kind != FolderFiles::EntryKind::RegularFile) {
         m_seen.remove(name);
         m_unhandled.remove(name);
         return;

@@ -46,12 +46,10 @@ public:
         std::function<std::unique_ptr<RunReport>(const QString& runUser)> makeReport;
         // Opens the connection anew after it was lost: the new one, or nullptr while it cannot.
         std::function<db::Connection*()> reconnect;
-        // Where changes are told and how entries are looked at: the platform's own, or Qt's
-        // portable means; no notices at all is how the watch works on a network share. The
-        // environment variable RETRATIX_WATCH_NOTICES (native, portable, none) overrides the
-        // notices, for benchmarks and trials of the program as a whole.
+        // Where changes are told: the platform's own, or Qt's portable means; no notices at all is
+        // how the watch works on a network share. The environment variable RETRATIX_WATCH_NOTICES
+        // (native, portable, none) overrides it, for benchmarks and trials of the program as a whole.
         FolderNotices::Source notices = FolderNotices::Source::Native;
-        FolderEntries::Means means = FolderEntries::Means::Native;
     };
 
     WatchFolder(Settings settings, QTextStream& out, QTextStream& err, bool quiet);
@@ -94,7 +92,7 @@ private:
     QTextStream& m_out;
     QTextStream& m_err;
     bool m_quiet;
-    std::unique_ptr<FolderEntries> m_entries;
+    std::unique_ptr<FolderEntries> m_entries;  // the upload's view of the folder's entries
     std::unique_ptr<FolderNotices> m_notices;
     QTimer m_rescan;
     QTimer m_settleCheck;

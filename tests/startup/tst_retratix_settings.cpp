@@ -25,7 +25,9 @@ void TestRetratixSettings::valuesAndRefusals_data()
     QTest::newRow("no section: nothing changes") << QByteArray() << QStringList() << "0,0,";
     QTest::newRow("fitting on") << QByteArray("AjustarFotos=1\r\n") << QStringList() << "1,0,";
     QTest::newRow("formats, any case and dots")
-        << QByteArray("Formatos= .PNG, heic ,jpg,png\r\nEnderezarFotos=1\r\n") << QStringList() << "0,1,png heic";
+        << QByteArray("Formatos= .PNG, heic ,jpg,png\r\nEnderezarFotos=1\r\n") << QStringList() << "0,1,png heic jpg";
+    // A JPEG name makes ".JPG" a photo too: "jpg" joins the list.
+    QTest::newRow("JPEG named") << QByteArray("Formatos=jpeg\r\n") << QStringList() << "0,0,jpeg jpg";
     QTest::newRow("an option wins") << QByteArray("AjustarFotos=0\r\nFormatos=png\r\n")
                                     << QStringList{QStringLiteral("fit=1"), QStringLiteral("formats=heif")} << "1,0,heif";
     QTest::newRow("bad switch named") << QByteArray("AjustarFotos=si\r\n") << QStringList()

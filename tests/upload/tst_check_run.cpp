@@ -62,10 +62,11 @@ const QByteArray Jpeg("\xFF\xD8\xFF\xE0 jpeg");
 const QList<QPair<QString, QByteArray>> Files = {
     {QStringLiteral("123.jpg"), Jpeg},         {QStringLiteral("12.jpg"), Jpeg},
     {QStringLiteral("555.jpg"), Jpeg},         {QStringLiteral("100.jpg"), QByteArray(150000, 'x')},
-    {QStringLiteral("notes.txt"), "x"},        {QStringLiteral("foto.jpg"), Jpeg},
+    {QStringLiteral("0notes.txt"), "x"},       {QStringLiteral("0foto.jpg"), Jpeg},
     {QStringLiteral("007.jpg"), Jpeg},         {QStringLiteral("7.jpg"), Jpeg},
     {QStringLiteral("99999.jpg"), QByteArray("\x89PNG\r\n\x1A\n...")},
-    {QStringLiteral("99999999999.jpg"), Jpeg},
+    {QStringLiteral("99999999999.jpg"), Jpeg},  // the upload ends here
+    {QStringLiteral("a.txt"), "x"},
 };
 
 }  // namespace
@@ -80,12 +81,13 @@ void TestCheckRun::everyFileSaysWhatTheUploadWouldDo_data()
     QTest::newRow("photo stored before") << "12.jpg" << "S" << "Foto Actualizada" << QString();
     QTest::newRow("no such member") << "555.jpg" << "N" << "Abonado no existente" << QString();
     QTest::newRow("too large") << "100.jpg" << "N" << "Tamaño no permitido" << QString();
-    QTest::newRow("no .jpg") << "notes.txt" << "" << "No es una foto" << "«.jpg»";
-    QTest::newRow("code not numeric") << "foto.jpg" << "" << "No es una foto" << "no es un código";
+    QTest::newRow("no .jpg") << "0notes.txt" << "" << "No es una foto" << "«.jpg»";
+    QTest::newRow("code not numeric") << "0foto.jpg" << "" << "No es una foto" << "no es un código";
     QTest::newRow("first of a member") << "007.jpg" << "S" << "Foto Insertada" << "la sustituye: 7.jpg";
     QTest::newRow("last of a member wins") << "7.jpg" << "S" << "Foto Actualizada" << "sustituye a 007.jpg";
     QTest::newRow("content unlike its name") << "99999.jpg" << "S" << "Foto Insertada" << "el contenido es PNG, no JPEG";
     QTest::newRow("beyond 32 bits") << "99999999999.jpg" << "" << "Fin de la carga" << "error 6";
+    QTest::newRow("after the upload's end") << "a.txt" << "" << "Sin llegar" << "terminaría antes, en 99999999999.jpg";
 }
 
 void TestCheckRun::everyFileSaysWhatTheUploadWouldDo()
@@ -125,6 +127,10 @@ void TestCheckRun::everyFileSaysWhatTheUploadWouldDo()
     QCOMPARE(row->stored, stored);
     QCOMPARE(row->outcome, outcome);
     QVERIFY2(row->detail.contains(detail), qPrintable(row->detail));
+    // Counted by what each file comes to, not by its text.
+    QVERIFY2(summary.toText().contains(QStringLiteral("se subirían 5 fotos, 2 no se subirían, 2 no son fotos")),
+             qPrintable(summary.toText()));
+    QCOMPARE(summary.notReached, 1);
     // Nothing written, nothing touched.
     QCOMPARE(state(QDir(folder.path())), before);
 }
