@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree and checks it: its files and control data, the
-# hardening of its units and of its executable, then the unpacked program, started
+# Builds the Debian package from a built tree and checks it: its files and control data, lintian's
+# verdict, the hardening of its units and of its executable, then the unpacked program, started
 # through a link as /usr/bin/retratix is, uploading a photo into a SQLite database made from the
 # packaged schema with the shipped Polidex.ini (reached through its link beside the program), with
 # the units' umask and (as root) as an account of the units' kind.
@@ -42,7 +42,10 @@ expected=(
     /usr/lib/retratix/Polidex.ini
     /usr/lib/retratix/retratix
     /usr/share/applications/retratix.desktop
+    /usr/share/doc/retratix/changelog.Debian.gz
+    /usr/share/doc/retratix/copyright
     /usr/share/icons/hicolor/64x64/apps/retratix.png
+    /usr/share/lintian/overrides/retratix
     /usr/share/man/man1/retratix.1.gz
 )
 for f in "$source_dir"/reports/*.rpt; do expected+=("/usr/share/retratix/reports/${f##*/}"); done
@@ -93,6 +96,21 @@ done
 # The unpacked files.
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
+
+# Debian's checker: no error and no warning (overridden ones count as such with --show-overrides,
+# so the overrides are listed from their file). The only override is the mode of the files that may
+# hold a password.
+overrides=$(grep -v -e '^#' -e '^$' "$root/usr/share/lintian/overrides/retratix")
+grep -v '^retratix: non-standard-file-perm 0640 != 0644 \[etc/' <<<"$overrides" &&
+    fail "lintian overrides beyond the secret files' mode"
+if lintian=$(lintian --fail-on error,warning --display-info "$deb" 2>&1); then
+    echo "lintian: no error, no warning"
+else
+    fail "lintian found errors or warnings:"
+fi
+# Its tags, without the notice that root runs it.
+grep -v '^running with root privileges' <<<"$lintian" || true
+sed 's/^/overridden: /' <<<"$overrides"
 
 file -b "$root/usr/share/icons/hicolor/64x64/apps/retratix.png" | grep -q '^PNG image data, 64 x 64' ||
     fail "the icon is no 64 x 64 PNG"
