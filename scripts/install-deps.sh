@@ -10,7 +10,7 @@ packages=(
   unixodbc odbc-postgresql postgresql
   qt6-translations-l10n fontconfig fonts-dejavu-core
   poppler-utils xvfb xauth
-  openssl dpkg-dev file
+  openssl dpkg-dev file lintian
   "$@"
 )
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree and checks it: its files and control data, the
-# hardening of its units and of its executable, then the unpacked program, started through a link as
-# /usr/bin/retratix is, uploading a photo into a SQLite database made from the packaged schema with
-# the shipped Polidex.ini, with the units' umask and (as root) as an account of the units' kind.
+# Builds the Debian package from a built tree and checks it: its files and control data, lintian's
+# verdict, the hardening of its units and of its executable, then the unpacked program, started
+# through a link as /usr/bin/retratix is, uploading a photo into a SQLite database made from the
+# packaged schema with the shipped Polidex.ini (reached through its link beside the program), with
+# the units' umask and (as root) as an account of the units' kind.
 # Usage: check_package.sh SOURCE_DIR BUILD_DIR MAKE_DEMO_DATA
 set -euo pipefail
 source_dir=$(realpath "$1")
@@ -33,30 +34,37 @@ echo "Package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 # Exactly the files of the install rules, nothing else (no tests, benches, fuzz targets).
 expected=(
     /etc/default/retratix
+    /etc/retratix/Polidex.ini
     /lib/systemd/system/retratix-upload.service
     /lib/systemd/system/retratix-upload.timer
     /lib/systemd/system/retratix-watch.service
-    /opt/retratix/bin/Polidex.ini
-    /opt/retratix/bin/retratix
     /usr/bin/retratix
+    /usr/lib/retratix/Polidex.ini
+    /usr/lib/retratix/retratix
     /usr/share/applications/retratix.desktop
+    /usr/share/doc/retratix/changelog.Debian.gz
+    /usr/share/doc/retratix/copyright
     /usr/share/icons/hicolor/64x64/apps/retratix.png
+    /usr/share/lintian/overrides/retratix
     /usr/share/man/man1/retratix.1.gz
 )
-for f in "$source_dir"/reports/*.rpt; do expected+=("/opt/retratix/reports/${f##*/}"); done
-for f in "$source_dir"/db/*/*.sql; do expected+=("/opt/retratix/db/${f#"$source_dir"/db/}"); done
+for f in "$source_dir"/reports/*.rpt; do expected+=("/usr/share/retratix/reports/${f##*/}"); done
+for f in "$source_dir"/db/*/*.sql; do expected+=("/usr/share/retratix/db/${f#"$source_dir"/db/}"); done
 listing=$(dpkg-deb -c "$deb")
 actual=$(awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' <<<"$listing" | sort)
 diff <(printf '%s\n' "${expected[@]}" | sort) <(echo "$actual") >"$tmp/files.diff" ||
     fail "files differ from the expected (< missing, > extra):$(echo; cat "$tmp/files.diff")"
-grep -Eq '^-rwxr-xr-x root/root .* \./opt/retratix/bin/retratix$' <<<"$listing" ||
+grep -Eq '^-rwxr-xr-x root/root .* \./usr/lib/retratix/retratix$' <<<"$listing" ||
     fail "the program is not an executable owned by root"
 # They may hold the database's password: the postinst gives their group to the units' account.
-for f in /etc/default/retratix /opt/retratix/bin/Polidex.ini; do
+for f in /etc/default/retratix /etc/retratix/Polidex.ini; do
     grep -Eq "^-rw-r----- root/root .* \.$f\$" <<<"$listing" || fail "$f is not 0640 root/root"
 done
-grep -Eq '^l.* \./usr/bin/retratix -> /opt/retratix/bin/retratix$' <<<"$listing" ||
-    fail "/usr/bin/retratix is not a link to /opt/retratix/bin/retratix"
+# The program finds its configuration beside itself, in its own folder.
+grep -Eq '^l.* \./usr/bin/retratix -> \.\./lib/retratix/retratix$' <<<"$listing" ||
+    fail "/usr/bin/retratix is not a relative link to /usr/lib/retratix/retratix"
+grep -Eq '^l.* \./usr/lib/retratix/Polidex\.ini -> /etc/retratix/Polidex\.ini$' <<<"$listing" ||
+    fail "/usr/lib/retratix/Polidex.ini is not a link to /etc/retratix/Polidex.ini"
 
 # Control data.
 [ "$(dpkg-deb -f "$deb" Package)" = retratix ] || fail "package name"
@@ -69,7 +77,7 @@ for p in adduser libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsup
 done
 grep -Eq -- '-dev( |,|$)' <<<"$depends" && fail "Depends names a development package"
 dpkg-deb -e "$deb" "$tmp/control"
-[ "$(sort "$tmp/control/conffiles")" = "$(printf '%s\n' /etc/default/retratix /opt/retratix/bin/Polidex.ini)" ] ||
+[ "$(sort "$tmp/control/conffiles")" = "$(printf '%s\n' /etc/default/retratix /etc/retratix/Polidex.ini)" ] ||
     fail "conffiles: $(cat "$tmp/control/conffiles")"
 grep -q 'systemctl.* enable' "$tmp/control"/p* && fail "a maintainer script enables a unit"
 # Continued lines joined.
@@ -78,10 +86,32 @@ sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$tmp/control/postinst" | grep -Eq '^ *add
 grep -q 'dpkg-statoverride --update --add' "$tmp/control/postinst" ||
     fail "the postinst gives the configuration files no group"
 grep -Eq 'deluser|delgroup|userdel' "$tmp/control"/p* && fail "a maintainer script removes the account"
+# The Polidex.ini of the /opt layout: put aside (preinst), moved to /etc if edited (postinst), put
+# back if the upgrade fails (postrm). tools/package/try_install.sh --upgrade-from tries it.
+for script in preinst postinst postrm; do
+    grep -q ' /opt/retratix/bin/Polidex\.ini' "$tmp/control/$script" ||
+        fail "the $script does not handle /opt/retratix/bin/Polidex.ini"
+done
 
 # The unpacked files.
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
+
+# Debian's checker: no error and no warning (overridden ones count as such with --show-overrides,
+# so the overrides are listed from their file). The only override is the mode of the files that may
+# hold a password.
+overrides=$(grep -v -e '^#' -e '^$' "$root/usr/share/lintian/overrides/retratix")
+grep -v '^retratix: non-standard-file-perm 0640 != 0644 \[etc/' <<<"$overrides" &&
+    fail "lintian overrides beyond the secret files' mode"
+if lintian=$(lintian --fail-on error,warning --display-info "$deb" 2>&1); then
+    echo "lintian: no error, no warning"
+else
+    fail "lintian found errors or warnings:"
+fi
+# Its tags, without the notice that root runs it.
+grep -v '^running with root privileges' <<<"$lintian" || true
+sed 's/^/overridden: /' <<<"$overrides"
+
 file -b "$root/usr/share/icons/hicolor/64x64/apps/retratix.png" | grep -q '^PNG image data, 64 x 64' ||
     fail "the icon is no 64 x 64 PNG"
 gzip -t "$root/usr/share/man/man1/retratix.1.gz" || fail "the manual page is no gzip file"
@@ -91,7 +121,7 @@ gzip -t "$root/usr/share/man/man1/retratix.1.gz" || fail "the manual page is no 
 units=$root/lib/systemd/system
 mkdir "$tmp/units"
 for unit in retratix-upload.service retratix-watch.service retratix-upload.timer; do
-    sed "s|/opt/retratix/|$root/opt/retratix/|g" "$units/$unit" >"$tmp/units/$unit"
+    sed "s|/usr/lib/retratix/|$root/usr/lib/retratix/|g" "$units/$unit" >"$tmp/units/$unit"
 done
 verify=$(systemd-analyze verify --man=no "$tmp"/units/* 2>&1) && [ -z "$verify" ] ||
     fail "systemd-analyze verify: $verify"
@@ -106,7 +136,7 @@ done
 # Built as Debian builds: every item of hardening-check yes, except two it cannot see here. Control
 # flow marks need every object linked to carry them, and Debian 12's C start files (Scrt1.o, crti.o)
 # do not; stack clash probes, where a frame needs them, are found only in their loop form.
-hardening=$(hardening-check --nocfprotection "$root/opt/retratix/bin/retratix" 2>&1) ||
+hardening=$(hardening-check --nocfprotection "$root/usr/lib/retratix/retratix" 2>&1) ||
     fail "hardening-check: $hardening"
 echo "$hardening"
 for item in 'Position Independent Executable' 'Stack protected' 'Fortify Source functions' \
@@ -116,17 +146,20 @@ done
 grep -v '^ Control flow integrity:' <<<"$hardening" | grep -q ': no' && fail "hardening-check says no"
 
 # A database made from the packaged schema; the shipped configuration pointed at it and at the
-# packaged reports, everything else as shipped.
-"$make_demo_data" --program-folder "$tmp" --demo "$tmp/demo" --source "$root/opt/retratix" >/dev/null
-ini=$root/opt/retratix/bin/Polidex.ini
-sed -i -e "s|^SID=.*|SID=sqlite:$tmp/demo/retratix.db|" \
-    -e "s|^RptPath=/opt/retratix/|RptPath=$root/opt/retratix/|" "$ini"
-grep -q "^SID=sqlite:$tmp/" "$ini" && grep -q "^RptPath=$root/opt/retratix/reports/\$" "$ini" ||
-    fail "the shipped Polidex.ini lacks SID= or RptPath=/opt/retratix/reports/"
+# packaged reports, everything else as shipped. The database is named relative to the program's
+# folder (the executable's, not its link's nor the working folder), as the manual page says.
+"$make_demo_data" --program-folder "$tmp" --demo "$tmp/demo" --source "$root/usr/share/retratix" >/dev/null
+ini=$root/etc/retratix/Polidex.ini
+sed -i -e "s|^SID=.*|SID=sqlite:../../../../demo/retratix.db|" \
+    -e "s|^RptPath=/usr/share/retratix/|RptPath=$root/usr/share/retratix/|" "$ini"
+grep -q "^SID=sqlite:\.\./" "$ini" && grep -q "^RptPath=$root/usr/share/retratix/reports/\$" "$ini" ||
+    fail "the shipped Polidex.ini lacks SID= or RptPath=/usr/share/retratix/reports/"
+# The link beside the program leads into the unpacked tree, as it leads to /etc when installed.
+ln -sfn "$ini" "$root/usr/lib/retratix/Polidex.ini"
 
 # The program through a link in another folder (with no Polidex.ini), run from a third.
 mkdir "$tmp/link" "$tmp/fotos" "$tmp/work"
-ln -s "$root/opt/retratix/bin/retratix" "$tmp/link/retratix"
+ln -s "$root/usr/lib/retratix/retratix" "$tmp/link/retratix"
 program=$tmp/link/retratix
 cd "$tmp/work"
 
