@@ -92,6 +92,18 @@ bool tellsFileIdentity() { return true; }
 
 namespace {
 
+std::function<void(Step, int)>& stepObserver()
+{
+    static std::function<void(Step, int)> observer;
+    return observer;
+}
+
+void tell(Step step, int fd)
+{
+    if (stepObserver())
+        stepObserver()(step, fd);
+}
+
 QByteArray native(const QString& name) { return QFile::encodeName(name); }
 
 Failure failureForErrno(int error)
@@ -232,6 +244,7 @@ bool stillTheSnapshot(int fd, const FileSnapshot& snapshot)
     }
     // A program that began to open the file since the lease was granted has broken it: it must
     // find the file, so it stays. This is the last look before the removal.
+    tell(Step::LastLook, fd);
     return !leased || ::fcntl(fd, F_GETLEASE) == F_WRLCK;
 }
 
@@ -246,7 +259,21 @@ QByteArray fittedName(const QByteArray& prefix, const QByteArray& name, const QB
     return prefix + name.left(kept) + suffix;
 }
 
-void syncFolder(int fd) { ::fsync(fd); }
+// The copy's bytes on disk before it takes the file's name; errno on failure.
+int syncFile(int fd)
+{
+    if (::fsync(fd) != 0)
+        return errno;
+    tell(Step::CopySynced, fd);
+    return 0;
+}
+
+// The folder's entries on disk: a new name survives a power cut before its original goes.
+void syncFolder(int fd)
+{
+    ::fsync(fd);
+    tell(Step::DestinationSynced, fd);
+}
 
 std::atomic<unsigned> privateCounter{0};
 
@@ -362,6 +389,8 @@ struct Folder::State {
         }
     }
 };
+
+void setStepObserver(std::function<void(Step, int)> observer) { stepObserver() = std::move(observer); }
 
 Folder::Folder(const QString& path) : m_path(path), m_state(std::make_unique<State>())
 {
@@ -532,8 +561,8 @@ int copyInto(int fd, const struct stat& source, int folder, QByteArray& copyName
         if (::fstat(out.get(), &copy) != 0 || (copy.st_mode & ~source.st_mode & 0077))
             return fail(EPERM);
     }
-    if (::fsync(out.get()) != 0)
-        return fail(errno);
+    if (const int error = syncFile(out.get()))
+        return fail(error);
     return 0;
 }
 
@@ -565,8 +594,12 @@ int moveInto(int fd, int from, const QByteArray& name, int destination)
                 continue;
             return error;
         }
+        tell(Step::CopyNamed, fd);
         syncFolder(destination);
-        return ::unlinkat(from, name.constData(), 0) == 0 ? 0 : errno;
+        if (::unlinkat(from, name.constData(), 0) != 0)
+            return errno;
+        tell(Step::SourceRemoved, fd);
+        return 0;
     }
     return EEXIST;
 }
@@ -779,6 +812,8 @@ QString pathWithin(const QString& folder, const QString& path)
 }  // namespace
 
 bool tellsFileIdentity() { return false; }
+
+void setStepObserver(std::function<void(Step, int)>) {}
 
 struct Folder::State {};
 

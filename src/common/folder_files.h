@@ -137,6 +137,19 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// The steps of a removal or move whose order is part of its promise, told to an observer as they
+// are taken (for tests): a copy is synced and named, and its folder synced, before its original
+// goes; nothing is disposed of after a program opened the file.
+enum class Step {
+    LastLook,           // the file was compared with its snapshot; the lease is looked at last
+    CopySynced,         // across file systems: the copy's bytes are on disk
+    CopyNamed,          // the copy has the file's name in the destination
+    DestinationSynced,  // the destination folder's entry is on disk
+    SourceRemoved,      // the original is gone
+};
+// The observer is called with the step and the descriptor of the file at hand; none by default.
+void setStepObserver(std::function<void(Step step, int fd)> observer);
+
 // Whether the platform's file code tells files apart by their identity (device and inode), so that
 // a file replaced by another of the same size and time is seen; else by size and time alone.
 bool tellsFileIdentity();

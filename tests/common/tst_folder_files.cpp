@@ -4,14 +4,17 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using FolderFiles::Folder;
+Q_DECLARE_METATYPE(FolderFiles::Step)
 
 namespace {
 
@@ -202,7 +205,83 @@ private slots:
         QCOMPARE(destination.fileNames(), QStringList{QStringLiteral("7.jpg")});
     }
 
+    void stepsComeInTheirOrder_data()
+    {
+        using FolderFiles::Step;
+        QTest::addColumn<QString>("destination");  // none, same file system, other file system
+        QTest::addColumn<QList<Step>>("steps");
+        QTest::newRow("removed") << "none" << QList<Step>{Step::LastLook};
+        QTest::newRow("moved within the file system") << "same" << QList<Step>{Step::LastLook, Step::DestinationSynced};
+        QTest::newRow("moved across file systems: the copy whole and named on disk before the original goes")
+            << "other"
+            << QList<Step>{Step::LastLook, Step::CopySynced, Step::CopyNamed, Step::DestinationSynced,
+                           Step::SourceRemoved};
+    }
+
+    // A power cut at any moment leaves the photo somewhere whole.
+    void stepsComeInTheirOrder()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QList<FolderFiles::Step>, steps);
+        QTemporaryDir other(QStringLiteral("/dev/shm/retratix-test-XXXXXX"));
+        if (destination == QLatin1String("other") && (!other.isValid() || sameFileSystem(m_photos, other.path())))
+            QSKIP("no second file system at /dev/shm");
+        writeFile(QDir(m_photos).filePath(QStringLiteral("7.jpg")));
+        Folder folder(m_photos);
+        const FolderFiles::FileBytes file = folder.readRegularFile(QStringLiteral("7.jpg"), 1000);
+        QList<FolderFiles::Step> taken;
+        FolderFiles::setStepObserver([&taken](FolderFiles::Step step, int) { taken.append(step); });
+        const auto forget = qScopeGuard([] { FolderFiles::setStepObserver({}); });
+        if (destination == QLatin1String("none")) {
+            QCOMPARE(folder.removeIfUnchanged(QStringLiteral("7.jpg"), file.snapshot), FolderFiles::RemoveOutcome::Removed);
+        } else {
+            Folder target(destination == QLatin1String("same") ? QDir(m_photos).filePath(QStringLiteral("guardadas"))
+                                                               : other.path());
+            QCOMPARE(folder.moveIfUnchanged(QStringLiteral("7.jpg"), file.snapshot, target),
+                     FolderFiles::RemoveOutcome::Removed);
+        }
+        QCOMPARE(taken, steps);
+    }
+
+    // A program that opens the file between the last comparison and the removal breaks the lease:
+    // it must find the file, so the file stays.
+    void aFileOpenedAtTheLastMomentStays()
+    {
+        const QString name = QStringLiteral("7.jpg");
+        writeFile(QDir(m_photos).filePath(name));
+        {
+            QFile probe(QDir(m_photos).filePath(name));
+            QVERIFY(probe.open(QIODevice::ReadOnly));
+            if (::fcntl(probe.handle(), F_SETLEASE, F_RDLCK) != 0)
+                QSKIP("the file system grants no leases here");
+            ::fcntl(probe.handle(), F_SETLEASE, F_UNLCK);
+        }
+        Folder folder(m_photos);
+        const FolderFiles::FileBytes file = folder.readRegularFile(name, 1000);
+        int opened = -2;
+        FolderFiles::setStepObserver([&opened](FolderFiles::Step step, int fd) {
+            if (step == FolderFiles::Step::LastLook)
+                opened = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), O_RDONLY | O_NONBLOCK);
+        });
+        const auto forget = qScopeGuard([&opened] {
+            FolderFiles::setStepObserver({});
+            if (opened >= 0)
+                ::close(opened);
+        });
+        QCOMPARE(folder.removeIfUnchanged(name, file.snapshot), FolderFiles::RemoveOutcome::Changed);
+        QVERIFY(opened != -2);
+        QCOMPARE(readFile(QDir(m_photos).filePath(name)), QByteArrayLiteral("photo bytes"));
+    }
+
 private:
+    static bool sameFileSystem(const QString& a, const QString& b)
+    {
+        struct stat first {};
+        struct stat second {};
+        return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+               ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
+    }
+
     std::optional<QTemporaryDir> m_dir;
     QString m_photos;
 };

@@ -111,6 +111,10 @@ private slots:
         QTest::newRow("PostgreSQL without database") << QStringLiteral("postgresql://127.0.0.1:5432");
         QTest::newRow("PostgreSQL without host") << QStringLiteral("postgresql:///polidex");
         QTest::newRow("ODBC without name") << QStringLiteral("odbc: ");
+        // The driver's options are joined with ";": a value holding one would smuggle in another.
+        QTest::newRow("option value with a semicolon")
+            << QStringLiteral("postgresql://127.0.0.1/polidex?application_name=a;sslmode=disable");
+        QTest::newRow("option that is no keyword") << QStringLiteral("postgresql://127.0.0.1/polidex?ssl-mode=require");
     }
     void malformedDataSourcesFail()
     {

@@ -236,6 +236,11 @@ void TestPhotoPreparation::qualityIsTheHighestThatFits()
     QVERIFY(writer.write(picture));
     QVERIFY(prepared.bytes.size() < limit);
     QVERIFY(better.size() >= limit);
+    // Exactly the limit is refused as any size over it: with the limit at the size just found, the
+    // fit must come out smaller.
+    const Photos::Prepared atLimit = Photos::fitJpeg(picture, prepared.bytes.size());
+    QCOMPARE(atLimit.outcome, Photos::Prepared::Outcome::Converted);
+    QVERIFY(atLimit.bytes.size() < prepared.bytes.size());
 }
 
 void TestPhotoPreparation::refusals_data()
