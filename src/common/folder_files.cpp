@@ -88,7 +88,11 @@ FileBytes readRegularFile(const QString& path, qint64 limit)
 
 #ifdef RETRATIX_LINUX_FILES
 
-bool tellsFileIdentity() { return true; }
+const Guarantees& guarantees()
+{
+    static const Guarantees linux{true, true, true, true, true};
+    return linux;
+}
 
 namespace {
 
@@ -811,7 +815,11 @@ QString pathWithin(const QString& folder, const QString& path)
 
 }  // namespace
 
-bool tellsFileIdentity() { return false; }
+const Guarantees& guarantees()
+{
+    static const Guarantees portable;
+    return portable;
+}
 
 void setStepObserver(std::function<void(Step, int)>) {}
 

@@ -150,9 +150,16 @@ enum class Step {
 // The observer is called with the step and the descriptor of the file at hand; none by default.
 void setStepObserver(std::function<void(Step step, int fd)> observer);
 
-// Whether the platform's file code tells files apart by their identity (device and inode), so that
-// a file replaced by another of the same size and time is seen; else by size and time alone.
-bool tellsFileIdentity();
+// What the platform's file code sees beyond Qt's portable calls, which see names, sizes, times,
+// links and write permission only. Where a promise is missing, the README says so.
+struct Guarantees {
+    bool fileIdentity = false;   // device and inode: a file replaced by one of the same size and time
+    bool linkCount = false;      // a second name of a file (a hard link), which is no photo
+    bool openElsewhere = false;  // a file another program has open is never removed (a lease)
+    bool attributes = false;     // immutable and append-only files and folders, seen before a store
+    bool killedRuns = false;     // a file a killed run had in hand is put back by the next run
+};
+const Guarantees& guarantees();
 
 // The names of the entries of the folder at path that are not folders (none when it cannot be
 // opened), unsorted.

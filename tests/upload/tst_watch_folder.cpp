@@ -120,7 +120,7 @@ void TestWatchFolder::changesAreFound_data()
         QTest::addRow("%s: stayed, rewritten in place", way.name) << way.notices << Change::RewrittenAfterStaying;
         // Same size and modification time, another file: only its identity tells (which the
         // portable file code does not give).
-        if (FolderFiles::tellsFileIdentity())
+        if (FolderFiles::guarantees().fileIdentity)
             QTest::addRow("%s: stayed, replaced", way.name) << way.notices << Change::ReplacedAfterStaying;
     }
 }
