@@ -47,7 +47,12 @@ QString TestDatabase::sourceDir()
 
 QString TestDatabase::engineName(Engine engine)
 {
-    return engine == Engine::Sqlite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
+    switch (engine) {
+    case Engine::Sqlite: return QStringLiteral("SQLite");
+    case Engine::Postgres: return QStringLiteral("PostgreSQL");
+    case Engine::Odbc: return QStringLiteral("PostgreSQL through ODBC");
+    }
+    return {};
 }
 
 std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNot)
@@ -64,6 +69,11 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
         const QString port = qEnvironmentVariable("RETRATIX_PG_PORT");
         if (host.isEmpty() || port.isEmpty()) {
             *whyNot = QStringLiteral("no PostgreSQL server (RETRATIX_PG_HOST/PORT are set by test.sh)");
+            return nullptr;
+        }
+        const QString odbcDriver = qEnvironmentVariable("RETRATIX_ODBC_DRIVER");
+        if (engine == Engine::Odbc && odbcDriver.isEmpty()) {
+            *whyNot = QStringLiteral("no PostgreSQL ODBC driver (RETRATIX_ODBC_DRIVER is set by test.sh)");
             return nullptr;
         }
         // A database of its own: other test programs use the shared one at the same time.
@@ -102,10 +112,17 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
             *whyNot = QString::fromLocal8Bit(psql.readAllStandardError());
             return nullptr;
         }
-        database->m_dataSource = QStringLiteral("postgresql://%1:%2/%3").arg(host, port, database->m_pgDatabase);
-        // Over verified TLS where the test server has it.
-        if (const QString options = qEnvironmentVariable("RETRATIX_PG_OPTIONS"); !options.isEmpty())
-            database->m_dataSource += QLatin1Char('?') + options;
+        if (engine == Engine::Odbc) {
+            // As the test server's data sources are set up (tests/postgres/cluster.sh), without one.
+            database->m_dataSource = QStringLiteral("\"odbc:DRIVER=%1;Servername=%2;Port=%3;Database=%4;"
+                                                    "ByteaAsLongVarBinary=1;UseServerSidePrepare=1\"")
+                                         .arg(odbcDriver, host, port, database->m_pgDatabase);
+        } else {
+            database->m_dataSource = QStringLiteral("postgresql://%1:%2/%3").arg(host, port, database->m_pgDatabase);
+            // Over verified TLS where the test server has it.
+            if (const QString options = qEnvironmentVariable("RETRATIX_PG_OPTIONS"); !options.isEmpty())
+                database->m_dataSource += QLatin1Char('?') + options;
+        }
     }
     database->connect();
     return database;

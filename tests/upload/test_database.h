@@ -14,7 +14,8 @@
 // (RETRATIX_PG_HOST/PORT), created from db/postgresql/schema.sql and dropped at the end.
 class TestDatabase final {
 public:
-    enum class Engine { Sqlite, Postgres };
+    // PostgreSQL through ODBC: the test server's database of its own, reached through its ODBC driver.
+    enum class Engine { Sqlite, Postgres, Odbc };
 
     // nullptr with a reason when the engine is not available.
     static std::unique_ptr<TestDatabase> create(Engine engine, QString* whyNot);

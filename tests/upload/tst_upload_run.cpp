@@ -841,7 +841,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     int status = 0;
-    for (Engine engine : {Engine::Sqlite, Engine::Postgres}) {
+    for (Engine engine : {Engine::Sqlite, Engine::Postgres, Engine::Odbc}) {
         TestUploadRun test(engine);
         status |= QTest::qExec(&test, argc, argv);
     }
