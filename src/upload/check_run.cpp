@@ -3,7 +3,6 @@
 #include "common/folder_files.h"
 #include "common/numbers.h"
 #include "photos/photo_preparation.h"
-#include "startup/mod_glob.h"
 #include "upload/photo_decisions.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
@@ -80,8 +79,6 @@ QString CheckSummary::toText() const
 
 CheckRun::CheckRun(Settings settings) : m_settings(std::move(settings))
 {
-    if (!m_settings.reportError)
-        m_settings.reportError = [](const Failure& failure) { ModGlob::ReportError(failure); };
 }
 
 void CheckRun::describe(CheckSummary& summary, const QStringList& names, const FolderFiles::Folder& folder,
@@ -240,7 +237,8 @@ CheckSummary CheckRun::run()
     } catch (const Failure& failure) {
         summary.end = CheckSummary::End::Failed;
         summary.failure = failure;
-        m_settings.reportError(failure);
+        if (m_settings.reportError)
+            m_settings.reportError(failure);
     }
     return summary;
 }

@@ -61,7 +61,8 @@ public:
         std::function<QString()> installationText;
         RetratixSettings photos;
         RunReport* report = nullptr;  // optional
-        std::function<void(const Failure&)> reportError;  // ModGlob::ReportError when empty
+        // Shows the failure that ended the check (the program's message; see RunContext).
+        std::function<void(const Failure&)> reportError;
         // A folder where the report's own database is written (it lives as long as the report is read).
         QString reportFolder;
     };

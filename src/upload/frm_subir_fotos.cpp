@@ -186,6 +186,15 @@ void frmSubirFotos::Drive1_Change(int index)
     }
 }
 
+RunContext frmSubirFotos::runContext() const
+{
+    RunContext context = RunContext::fromStartUp();
+    // The installation the window shows, as it stands when the run asks.
+    context.installationText = [this] { return ui->Text1->text(); };
+    context.drawRunNumber = m_drawRunNumber;
+    return context;
+}
+
 void frmSubirFotos::cmdSubir_Click()
 {
     // The run takes no input while it works; this only guards against a re-entrant click.
@@ -193,13 +202,8 @@ void frmSubirFotos::cmdSubir_Click()
         return;
     m_running = true;
     BarProgress progress(*ui->ProgressBar1);
-    UploadRun::Settings settings;
-    settings.connection = ModGlob::DbConnection.get();
-    settings.folder = ui->Dir1->path();
-    settings.installationText = [this] { return ui->Text1->text(); };
-    settings.drawRunNumber = m_drawRunNumber;
+    UploadRun::Settings settings = runContext().uploadSettings(ui->Dir1->path());
     settings.progress = &progress;
-    settings.photos = ModGlob::Settings;
     if (!m_runReport && !m_windowReport)
         m_windowReport = std::make_unique<WindowRunReport>();
     settings.report = m_runReport ? m_runReport : m_windowReport.get();
@@ -223,11 +227,7 @@ void frmSubirFotos::cmdComprobar_Click()
     m_checkDatabases.push_back(std::make_unique<QTemporaryDir>());
     if (!m_runReport && !m_windowReport)
         m_windowReport = std::make_unique<WindowRunReport>();
-    CheckRun::Settings settings;
-    settings.connection = ModGlob::DbConnection.get();
-    settings.folder = ui->Dir1->path();
-    settings.installationText = [this] { return ui->Text1->text(); };
-    settings.photos = ModGlob::Settings;
+    CheckRun::Settings settings = runContext().checkSettings(ui->Dir1->path());
     settings.report = m_runReport ? m_runReport : m_windowReport.get();
     settings.reportFolder = m_checkDatabases.back()->path();
     const QPointer<frmSubirFotos> self(this);

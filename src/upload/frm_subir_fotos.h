@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload/check_run.h"
+#include "upload/run_context.h"
 #include "upload/upload_run.h"
 
 #include <QTemporaryDir>
@@ -43,6 +44,8 @@ public:
     static QStringList driveRoots();
 
 private:
+    // What the window's runs take: start-up's, with the installation in the code box.
+    RunContext runContext() const;
     void Form_Load();
     void LoadInstallationName();
     void Drive1_Change(int index);

@@ -8,6 +8,7 @@
 #include "startup/run_number_generator.h"
 #include "upload/check_run.h"
 #include "upload/pdf_run_report.h"
+#include "upload/run_context.h"
 #include "upload/terminal_progress.h"
 #include "upload/upload_run.h"
 #include "upload/watch_folder.h"
@@ -23,6 +24,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <variant>
 #include <cstring>
 
 namespace HeadlessUpload {
@@ -63,64 +65,22 @@ private:
     QTextStream& m_err;
 };
 
-// Reads the program's own settings with the options that stand in for them; false after saying why.
-bool loadSettings(const QCommandLineParser& parser, QTextStream& err)
-{
-    QHash<QString, QString> options;
-    for (const char* flag : {RetratixSettings::Fit.option, RetratixSettings::Upright.option})
-        if (parser.isSet(QLatin1String(flag)))
-            options.insert(QLatin1String(flag), QStringLiteral("1"));
-    const QString formats = QLatin1String(RetratixSettings::Formats.option);
-    if (parser.isSet(formats))
-        options.insert(formats, parser.value(formats));
-    // On the command line a relative folder is the working folder's.
-    const QString originals = QLatin1String(RetratixSettings::Originals.option);
-    if (parser.isSet(originals))
-        options.insert(originals, QFileInfo(parser.value(originals)).absoluteFilePath());
-    try {
-        ModGlob::Settings = ModGlob::LoadRetratixSettings(options);
-    } catch (const Failure& failure) {
-        err << failure.description << '\n';
-        return false;
-    }
-    return true;
-}
+// What the command line asks for.
+struct Options {
+    enum class Mode { Upload, Check, Watch };
+    Mode mode = Mode::Upload;
+    QString folder;  // as given
+    QString pdf;
+    QString csv;
+    QString pdfDir;
+    double settleSeconds = 5;
+    bool quiet = false;
+    // [Retratix] settings given as options ("fit", "formats", ...), standing in for the file's.
+    QHash<QString, QString> settings;
+};
 
-UploadRun::Settings runSettings()
-{
-    UploadRun::Settings settings;
-    settings.connection = ModGlob::DbConnection.get();
-    settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
-    settings.drawRunNumber = [] { return RunNumberGenerator::program().drawRunNumber(); };
-    settings.photos = ModGlob::Settings;
-    settings.stopRequested = [] { return stopAsked.load(); };
-    return settings;
-}
-
-}  // namespace
-
-bool requested(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        for (const char* mode : {"--upload", "--check", "--watch", "--help", "--version"}) {
-            const size_t length = std::strlen(mode);
-            if (std::strncmp(argv[i], mode, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
-                return true;
-        }
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "-v") == 0)
-            return true;
-    }
-    return false;
-}
-
-int run(const QStringList& arguments)
-{
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    return run(arguments, out, err);
-}
-
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+// The options, or the exit status to end with at once (help, version, a command line to mend).
+std::variant<Options, int> parseOptions(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -183,105 +143,113 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     const int modes = int(parser.isSet(upload)) + int(parser.isSet(check)) + int(parser.isSet(watch));
     if (modes != 1)
         return usage(tr("Indique una y solo una de --upload, --check y --watch."));
+    Options options;
+    options.mode = parser.isSet(watch) ? Options::Mode::Watch : parser.isSet(check) ? Options::Mode::Check
+                                                                                    : Options::Mode::Upload;
+    options.folder = parser.value(parser.isSet(watch) ? watch : parser.isSet(check) ? check : upload);
     bool settleOk = false;
-    const double settleSeconds = parser.value(settle).toDouble(&settleOk);
-    if (!settleOk || settleSeconds < 0)
+    options.settleSeconds = parser.value(settle).toDouble(&settleOk);
+    if (!settleOk || options.settleSeconds < 0)
         return usage(tr("--settle: «%1» no es un número de segundos.").arg(parser.value(settle)));
-    const bool beQuiet = parser.isSet(quiet);
     if (parser.isSet(csv) && !parser.isSet(upload))
         return usage(tr("--csv solo va con --upload."));
+    options.quiet = parser.isSet(quiet);
+    // Files and folders named on the command line are the working folder's.
+    const auto absolute = [&parser](const QCommandLineOption& option) {
+        return parser.isSet(option) ? QFileInfo(parser.value(option)).absoluteFilePath() : QString();
+    };
+    options.pdf = absolute(pdf);
+    options.csv = absolute(csv);
+    options.pdfDir = absolute(pdfDir);
+    for (const char* flag : {RetratixSettings::Fit.option, RetratixSettings::Upright.option})
+        if (parser.isSet(QLatin1String(flag)))
+            options.settings.insert(QLatin1String(flag), QStringLiteral("1"));
+    if (parser.isSet(formats))
+        options.settings.insert(formats.names().first(), parser.value(formats));
+    if (parser.isSet(originals))
+        options.settings.insert(originals.names().first(), absolute(originals));
+    return options;
+}
 
-    StreamMessages messages(err);
-    const ScopedMessages scoped(messages);
-    ModGlob::ConnectDatabase();
-    if (!loadSettings(parser, err))
-        return 2;
-    RunNumberGenerator::program().seedFromTimer();
-    stopAsked = false;
-    std::signal(SIGTERM, askStop);
-    std::signal(SIGINT, askStop);
+QString nativeFolder(const Options& options) { return printableText(QDir::toNativeSeparators(options.folder)); }
 
-    if (parser.isSet(watch)) {
-        WatchFolder::Settings settings;
-        settings.folder = QFileInfo(parser.value(watch)).absoluteFilePath();
-        settings.settleMs = qint64(settleSeconds * 1000);
-        settings.run = runSettings();
-        settings.reconnect = []() -> db::Connection* {
-            return ModGlob::ReconnectDatabase() ? ModGlob::DbConnection.get() : nullptr;
+int runWatch(const Options& options, const RunContext& context, QTextStream& out, QTextStream& err)
+{
+    WatchFolder::Settings settings;
+    settings.folder = QFileInfo(options.folder).absoluteFilePath();
+    settings.settleMs = qint64(options.settleSeconds * 1000);
+    settings.run = context.uploadSettings(settings.folder);
+    settings.run.stopRequested = [] { return stopAsked.load(); };
+    settings.reconnect = []() -> db::Connection* {
+        return ModGlob::ReconnectDatabase() ? ModGlob::DbConnection.get() : nullptr;
+    };
+    const QString reports = options.pdfDir;
+    settings.makeReport = [reports](const QString&) -> std::unique_ptr<RunReport> {
+        if (reports.isEmpty())
+            return nullptr;
+        QDir().mkpath(reports);
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QString path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1.pdf").arg(stamp));
+        // A name is taken by any entry, a link that leads nowhere too.
+        const auto taken = [](const QString& name) {
+            const QFileInfo entry(name);
+            return entry.exists() || entry.isSymLink();
         };
-        const QString reports = parser.isSet(pdfDir) ? QFileInfo(parser.value(pdfDir)).absoluteFilePath() : QString();
-        settings.makeReport = [reports](const QString&) -> std::unique_ptr<RunReport> {
-            if (reports.isEmpty())
-                return nullptr;
-            QDir().mkpath(reports);
-            QString path = QDir(reports).filePath(
-                QStringLiteral("InformeFotos-%1.pdf").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-            // A name is taken by any entry, a link that leads nowhere too.
-            const auto taken = [](const QString& name) {
-                const QFileInfo entry(name);
-                return entry.exists() || entry.isSymLink();
-            };
-            for (int n = 2; taken(path); ++n)
-                path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf")
-                                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
-                                                  .arg(n));
-            return std::make_unique<PdfRunReport>(path);
-        };
-        WatchFolder folder(std::move(settings), out, err, beQuiet);
-        QTimer follow;
-        QObject::connect(&follow, &QTimer::timeout, [&folder] {
-            if (stopAsked)
-                folder.stop();
-        });
-        follow.start(100);
-        return folder.exec();
-    }
+        for (int n = 2; taken(path); ++n)
+            path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf").arg(stamp).arg(n));
+        return std::make_unique<PdfRunReport>(path);
+    };
+    WatchFolder folder(std::move(settings), out, err, options.quiet);
+    QTimer follow;
+    QObject::connect(&follow, &QTimer::timeout, [&folder] {
+        if (stopAsked)
+            folder.stop();
+    });
+    follow.start(100);
+    return folder.exec();
+}
 
-    if (parser.isSet(check)) {
-        QTemporaryDir reportDatabase;
-        std::unique_ptr<PdfRunReport> report;
-        if (parser.isSet(pdf))
-            report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdf)).absoluteFilePath());
-        CheckRun::Settings settings;
-        settings.connection = ModGlob::DbConnection.get();
-        settings.folder = QFileInfo(parser.value(check)).absoluteFilePath();
-        settings.installationText = [] { return QString::number(ModGlob::InstallationCode); };
-        settings.photos = ModGlob::Settings;
-        settings.report = report.get();
-        settings.reportFolder = reportDatabase.path();
-        const CheckSummary summary = CheckRun(std::move(settings)).run();
-        if (!beQuiet) {
-            for (const CheckRow& row : summary.rows)
-                out << printableText(row.file) << '\t' << row.stored << '\t' << row.outcome << '\t'
-                    << printableText(row.detail) << '\n';
-            out << summary.toText() << '\n';
-        }
-        out.flush();
-        switch (summary.end) {
-        case CheckSummary::End::Completed: return 0;
-        case CheckSummary::End::Failed: return 1;
-        case CheckSummary::End::FolderMissing:
-            err << tr("No existe la carpeta: %1").arg(QDir::toNativeSeparators(parser.value(check))) << '\n';
-            return 2;
-        }
-        return 1;
-    }
-
-    const QString folder = QFileInfo(parser.value(upload)).absoluteFilePath();
+int runCheck(const Options& options, const RunContext& context, QTextStream& out, QTextStream& err)
+{
+    QTemporaryDir reportDatabase;
     std::unique_ptr<PdfRunReport> report;
-    if (parser.isSet(pdf) || parser.isSet(csv))
-        report = std::make_unique<PdfRunReport>(
-            parser.isSet(pdf) ? QFileInfo(parser.value(pdf)).absoluteFilePath() : QString(),
-            parser.isSet(csv) ? QFileInfo(parser.value(csv)).absoluteFilePath() : QString());
-    TerminalProgress progress(stderr, !beQuiet);
-    UploadRun::Settings settings = runSettings();
-    settings.folder = folder;
+    if (!options.pdf.isEmpty())
+        report = std::make_unique<PdfRunReport>(options.pdf);
+    CheckRun::Settings settings = context.checkSettings(QFileInfo(options.folder).absoluteFilePath());
     settings.report = report.get();
+    settings.reportFolder = reportDatabase.path();
+    const CheckSummary summary = CheckRun(std::move(settings)).run();
+    if (!options.quiet) {
+        for (const CheckRow& row : summary.rows)
+            out << printableText(row.file) << '\t' << row.stored << '\t' << row.outcome << '\t'
+                << printableText(row.detail) << '\n';
+        out << summary.toText() << '\n';
+    }
+    out.flush();
+    switch (summary.end) {
+    case CheckSummary::End::Completed: return 0;
+    case CheckSummary::End::Failed: return 1;
+    case CheckSummary::End::FolderMissing:
+        err << tr("No existe la carpeta: %1").arg(nativeFolder(options)) << '\n';
+        return 2;
+    }
+    return 1;
+}
+
+int runUpload(const Options& options, const RunContext& context, QTextStream& out, QTextStream& err)
+{
+    std::unique_ptr<PdfRunReport> report;
+    if (!options.pdf.isEmpty() || !options.csv.isEmpty())
+        report = std::make_unique<PdfRunReport>(options.pdf, options.csv);
+    TerminalProgress progress(stderr, !options.quiet);
+    UploadRun::Settings settings = context.uploadSettings(QFileInfo(options.folder).absoluteFilePath());
+    settings.report = report.get();
+    settings.stopRequested = [] { return stopAsked.load(); };
     settings.onProgress = [&progress](int done, int total, int photos) { progress.update(done, total, photos); };
     const UploadSummary summary = UploadRun(std::move(settings)).run();
     progress.finish();
 
-    if (!beQuiet) {
+    if (!options.quiet) {
         out << summary.toText();
         if (report && summary.end == UploadSummary::End::Completed) {
             if (!report->pdfPath().isEmpty())
@@ -309,8 +277,61 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     case UploadSummary::End::Stopped: return 0;
     case UploadSummary::End::Failed: return 1;
     case UploadSummary::End::FolderMissing:
-        err << tr("No existe la carpeta: %1").arg(QDir::toNativeSeparators(folder)) << '\n';
+        err << tr("No existe la carpeta: %1").arg(nativeFolder(options)) << '\n';
         return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool requested(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* mode : {"--upload", "--check", "--watch", "--help", "--version"}) {
+            const size_t length = std::strlen(mode);
+            if (std::strncmp(argv[i], mode, length) == 0 && (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "-v") == 0)
+            return true;
+    }
+    return false;
+}
+
+int run(const QStringList& arguments)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return run(arguments, out, err);
+}
+
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    const std::variant<Options, int> parsed = parseOptions(arguments, out, err);
+    if (const int* exitStatus = std::get_if<int>(&parsed))
+        return *exitStatus;
+    const Options& options = std::get<Options>(parsed);
+
+    StreamMessages messages(err);
+    const ScopedMessages scoped(messages);
+    ModGlob::ConnectDatabase();
+    try {
+        ModGlob::Settings = ModGlob::LoadRetratixSettings(options.settings);
+    } catch (const Failure& failure) {
+        err << failure.description << '\n';
+        return 2;
+    }
+    RunNumberGenerator::program().seedFromTimer();
+    stopAsked = false;
+    std::signal(SIGTERM, askStop);
+    std::signal(SIGINT, askStop);
+
+    const RunContext context = RunContext::fromStartUp();
+    switch (options.mode) {
+    case Options::Mode::Watch: return runWatch(options, context, out, err);
+    case Options::Mode::Check: return runCheck(options, context, out, err);
+    case Options::Mode::Upload: return runUpload(options, context, out, err);
     }
     return 1;
 }

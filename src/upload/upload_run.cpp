@@ -4,7 +4,6 @@
 #include "db/recordset.h"
 #include "db/statement.h"
 #include "photos/photo_preparation.h"
-#include "startup/mod_glob.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
 #include "upload/upload_log.h"
@@ -54,8 +53,6 @@ QString UploadSummary::toText() const
 
 UploadRun::UploadRun(Settings settings) : m_settings(std::move(settings))
 {
-    if (!m_settings.reportError)
-        m_settings.reportError = [](const Failure& failure) { ModGlob::ReportError(failure); };
     m_settings.durableBatchSize = qMax(1, m_settings.durableBatchSize);
 }
 
@@ -370,7 +367,8 @@ UploadSummary UploadRun::run()
         releaseRunNumber();
         m_summary.end = UploadSummary::End::Failed;
         m_summary.failure = failure;
-        m_settings.reportError(failure);
+        if (m_settings.reportError)
+            m_settings.reportError(failure);
     }
     return m_summary;
 }

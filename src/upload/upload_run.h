@@ -76,7 +76,8 @@ public:
         std::function<int32_t()> drawRunNumber;
         UploadProgress* progress = nullptr;  // optional
         RunReport* report = nullptr;         // optional
-        std::function<void(const Failure&)> reportError;  // ModGlob::ReportError when empty
+        // Shows the failure that ended the run (the program's message; see RunContext).
+        std::function<void(const Failure&)> reportError;
         // Photos per batch: rows written in one transaction and made durable together before their
         // files are deleted.
         int durableBatchSize = 100;

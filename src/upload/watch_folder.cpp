@@ -219,7 +219,8 @@ void WatchFolder::uploadSettled()
     }
     m_databaseAway = false;
     if (failure) {
-        ModGlob::ReportError(*failure);
+        if (m_settings.run.reportError)
+            m_settings.run.reportError(*failure);
         if (!summary.failedFile.isEmpty())
             m_err << tr("Archivo del error: %1").arg(printableText(QDir::toNativeSeparators(summary.failedFile)))
                   << '\n';
