@@ -279,6 +279,50 @@ void UploadRun::deleteStoredFiles()
         throw *firstFailure;
 }
 
+QStringList UploadRun::namesToVisit()
+{
+    // What a killed run left in a private folder is a photo again.
+    if (!m_settings.names)
+        m_folder->recoverInterrupted();
+    // Taken once: the run deletes files while it walks the list.
+    QElapsedTimer clock;
+    clock.start();
+    QStringList names = m_settings.names ? *m_settings.names : m_folder->fileNames();
+    std::sort(names.begin(), names.end());
+    names.squeeze();
+    m_total = names.size();
+    m_summary.timings.listing = clock.nsecsElapsed();
+    if (m_settings.progress)
+        m_settings.progress->setMaximum(static_cast<int>(names.size()) - 1);
+    return names;
+}
+
+void UploadRun::visit(const QStringList& names, const QString& installationCode)
+{
+    db::Connection& connection = *m_settings.connection;
+    UploadLog log(connection);
+    PhotoStore store(connection, installationCode, m_settings.installationText);
+    m_decisions.emplace(*m_folder, m_settings.photos);
+    qsizetype next = 0;
+    std::optional<Failure> stop;
+    QString stopFile;
+    QElapsedTimer clock;
+    while (next < names.size() && !stop && !m_stopped) {
+        clock.start();
+        QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
+        m_summary.timings.gathering += clock.nsecsElapsed();
+        if (!batch.isEmpty())
+            storeBatch(batch, store, log, installationCode);
+        if (m_settings.onProgress && !m_stopped)
+            m_settings.onProgress(int(next), int(m_total), examined());
+    }
+    if (stop) {
+        m_currentFile = stopFile;
+        throw *stop;
+    }
+    m_currentFile.clear();
+}
+
 UploadSummary UploadRun::run()
 {
     m_summary = {};
@@ -309,19 +353,7 @@ UploadSummary UploadRun::run()
         const QString installationCode = PhotoStore::checkedInstallationCode(m_settings.installationText());
 
         m_folder.emplace(folder);
-        // What a killed run left in a private folder is a photo again.
-        if (!m_settings.names)
-            m_folder->recoverInterrupted();
-        // Taken once: the run deletes files while it walks the list.
-        QElapsedTimer clock;
-        clock.start();
-        QStringList names = m_settings.names ? *m_settings.names : m_folder->fileNames();
-        std::sort(names.begin(), names.end());
-        names.squeeze();
-        m_total = names.size();
-        m_summary.timings.listing = clock.nsecsElapsed();
-        if (m_settings.progress)
-            m_settings.progress->setMaximum(static_cast<int>(names.size()) - 1);
+        const QStringList names = namesToVisit();
 
         db::Connection& connection = *m_settings.connection;
         m_summary.runUser = freshRunUser(firstDraw);
@@ -331,27 +363,7 @@ UploadSummary UploadRun::run()
         command.setCommandType(db::CommandType::Text);
         command.execute(db::OptionsUnspecified);
 
-        UploadLog log(connection);
-        PhotoStore store(connection, installationCode, m_settings.installationText);
-        m_decisions.emplace(*m_folder, m_settings.photos);
-
-        qsizetype next = 0;
-        std::optional<Failure> stop;
-        QString stopFile;
-        while (next < names.size() && !stop && !m_stopped) {
-            clock.restart();
-            QList<Candidate> batch = gatherBatch(names, next, stop, stopFile);
-            m_summary.timings.gathering += clock.nsecsElapsed();
-            if (!batch.isEmpty())
-                storeBatch(batch, store, log, installationCode);
-            if (m_settings.onProgress && !m_stopped)
-                m_settings.onProgress(int(next), int(m_total), examined());
-        }
-        if (stop) {
-            m_currentFile = stopFile;
-            throw *stop;
-        }
-        m_currentFile.clear();
+        visit(names, installationCode);
         if (m_stopped) {
             releaseRunNumber();
             m_summary.end = UploadSummary::End::Stopped;

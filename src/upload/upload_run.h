@@ -123,6 +123,10 @@ private:
     };
 
     QString freshRunUser(int32_t firstDraw);
+    // The names the run visits, in name order (the folder's, after a killed run's files are back).
+    QStringList namesToVisit();
+    // Visits the names batch by batch until the last, a stop or a failure (which it raises).
+    void visit(const QStringList& names, const QString& installationCode);
     // Visits names from next on until a batch of photos is gathered; a failure at a name stops it.
     QList<Candidate> gatherBatch(const QStringList& names, qsizetype& next, std::optional<Failure>& stop,
                                  QString& stopFile);
