@@ -8,6 +8,7 @@
 #include "startup/run_number_generator.h"
 #include "upload/check_run.h"
 #include "upload/pdf_run_report.h"
+#include "upload/program_report_source.h"
 #include "upload/terminal_progress.h"
 #include "upload/upload_run.h"
 #include "upload/watch_folder.h"
@@ -225,7 +226,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                 path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf")
                                                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
                                                   .arg(n));
-            return std::make_unique<PdfRunReport>(path);
+            return std::make_unique<PdfRunReport>(programReportSource(), path);
         };
         WatchFolder folder(std::move(settings), out, err, beQuiet);
         QTimer follow;
@@ -241,7 +242,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         QTemporaryDir reportDatabase;
         std::unique_ptr<PdfRunReport> report;
         if (parser.isSet(pdf))
-            report = std::make_unique<PdfRunReport>(QFileInfo(parser.value(pdf)).absoluteFilePath());
+            report = std::make_unique<PdfRunReport>(programReportSource(),
+                                                    QFileInfo(parser.value(pdf)).absoluteFilePath());
         CheckRun::Settings settings;
         settings.connection = ModGlob::DbConnection.get();
         settings.folder = QFileInfo(parser.value(check)).absoluteFilePath();
@@ -271,7 +273,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     std::unique_ptr<PdfRunReport> report;
     if (parser.isSet(pdf) || parser.isSet(csv))
         report = std::make_unique<PdfRunReport>(
-            parser.isSet(pdf) ? QFileInfo(parser.value(pdf)).absoluteFilePath() : QString(),
+            programReportSource(), parser.isSet(pdf) ? QFileInfo(parser.value(pdf)).absoluteFilePath() : QString(),
             parser.isSet(csv) ? QFileInfo(parser.value(csv)).absoluteFilePath() : QString());
     TerminalProgress progress(stderr, !beQuiet);
     UploadRun::Settings settings = runSettings();

@@ -1,0 +1,10 @@
+#include "upload/program_report_source.h"
+
+#include "common/text.h"
+#include "startup/mod_glob.h"
+
+reporting::ReportSource programReportSource()
+{
+    return {trimBlanks(ModGlob::ReportFolder), ModGlob::DatabaseSid.trimmed(), ModGlob::builtInUser(),
+            ModGlob::builtInPassword()};
+}
