@@ -20,7 +20,8 @@ namespace ModGlob {
 inline QString IniFilePath;
 inline QString DatabaseType;
 inline FixedText<30> DbProvider;
-inline FixedText<100> DatabaseSid;
+// Whole value (not cut): the width a service name needed would cut a URL and its options.
+inline QString DatabaseSid;
 inline FixedText<15> ServerName;
 inline FixedText<75> DatabaseName;
 inline FixedText<35> ComputerName;
@@ -39,7 +40,8 @@ inline int16_t InstallationCode = 0;
 inline FixedText<75> PhotoFolder;
 inline FixedText<75> DefaultPhotoFolder;
 inline int32_t TicketPrinterIndex = 0;
-inline FixedText<200> DbConnectionString;
+// Whole value (not cut): it ends with the data source.
+inline QString DbConnectionString;
 inline std::unique_ptr<db::Connection> DbConnection;
 inline FixedText<40> InstallationName;
 

@@ -5,6 +5,6 @@
 
 reporting::ReportSource programReportSource()
 {
-    return {trimBlanks(ModGlob::ReportFolder), ModGlob::DatabaseSid.trimmed(), ModGlob::builtInUser(),
+    return {trimBlanks(ModGlob::ReportFolder), trimBlanks(ModGlob::DatabaseSid), ModGlob::builtInUser(),
             ModGlob::builtInPassword()};
 }
