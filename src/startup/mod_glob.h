@@ -8,12 +8,10 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
-class QWidget;
-
-// The program's global state and its start-up, configuration, connection and error routines.
+// The program's global state and its configuration, connection and error routines; its start-up
+// sequence and window routines are in startup_windows/.
 namespace ModGlob {
 
 // Whole path of the configuration file (not cut: a program in a deep folder must still find it).
@@ -75,12 +73,5 @@ bool ReconnectDatabase();
 // Shows the failure being handled in the program's common format: a fixed sentence for five
 // provider failures, otherwise its number, source and description.
 void ReportError(const Failure& failure);
-// Moves a top-level window to the middle of its screen (see center_window.h); never fails.
-void CenterWindow(QWidget& window);
-
-// Opens the connection, shows the splash for a little more than two seconds, seeds the run-number
-// generator, then calls showMainWindow, which creates and shows the upload window.
-// A start-up failure throws ProgramEnd before any window is shown.
-void StartUp(const std::function<void()>& showMainWindow);
 
 }  // namespace ModGlob
