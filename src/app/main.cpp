@@ -1,5 +1,6 @@
 #include "common/platform.h"
 #include "startup/mod_glob.h"
+#include "startup_windows/start_up.h"
 #include "upload/frm_subir_fotos.h"
 #include "upload/headless_upload.h"
 

@@ -122,9 +122,16 @@ void Connection::open(const QString& connectionString, const QString& userId, co
     if (!connectionString.isEmpty())
         d->connectionString = connectionString;
     const QString& text = d->connectionString;
-    const QString dataSource = connectionStringValue(text, QStringLiteral("Data Source"));
-    const QString user = userId.isEmpty() ? connectionStringValue(text, QStringLiteral("User ID")) : userId;
-    const QString secret = password.isEmpty() ? connectionStringValue(text, QStringLiteral("Password")) : password;
+    openDataSource(connectionStringValue(text, QStringLiteral("Data Source")),
+                   userId.isEmpty() ? connectionStringValue(text, QStringLiteral("User ID")) : userId,
+                   password.isEmpty() ? connectionStringValue(text, QStringLiteral("Password")) : password);
+}
+
+void Connection::openDataSource(const QString& dataSource, const QString& user, const QString& secret)
+{
+    if (state() == StateOpen)
+        throw Failure(3705, QStringLiteral("Retratix"),
+                      QStringLiteral("No se permite la operación si el objeto está abierto."));
     const QList<detail::SocketId> socketsBefore = detail::openSockets();
     const auto newSockets = [socketsBefore] {
         QList<detail::SocketId> sockets;
@@ -147,7 +154,7 @@ void Connection::open(const QString& connectionString, const QString& userId, co
         };
         opening.arm();
         try {
-            d->database = openDataSource(d->name, dataSource, user, secret, d->timeout);
+            d->database = db::openDataSource(d->name, dataSource, user, secret, d->timeout);
         } catch (const Failure&) {
             if (opening.fired())
                 throw unanswered();

@@ -60,6 +60,9 @@ public:
     // in for the connection string's account.
     void open(const QString& connectionString, const QString& userId = {}, const QString& password = {},
               int32_t options = OptionsUnspecified);
+    // Opens the connection on a data source as it stands, without a connection string around it
+    // (a report's logon, a file of the program's own), or raises a Failure.
+    void openDataSource(const QString& dataSource, const QString& userId = {}, const QString& password = {});
     // Runs one statement; its result is dropped. Raises a Failure with a provider-style number.
     void execute(const QString& sql, int32_t options = OptionsUnspecified);
     int32_t state() const;

@@ -56,7 +56,7 @@ QString connectionStringValue(const QString& connectionString, const QString& ke
 
 // Opens a Qt Sql connection called connectionName on the engine that dataSource names
 // (see Connection for the forms), with the given account and time-out, or raises a Failure.
-// Used by Connection and by the report engine's logon.
+// Used by Connection.
 // SQLite: the file must exist (a missing file or folder is a failed open: nothing is created);
 // journal in WAL mode, synchronous=NORMAL, TO_DATE(text, format) available in SQL.
 // PostgreSQL: connect_timeout; synchronous_commit on for the session.

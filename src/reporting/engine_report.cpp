@@ -1,15 +1,12 @@
 #include "reporting/engine_report.h"
 
-#include "db/data_source.h"
+#include "db/connection.h"
+#include "db/row_reader.h"
 #include "reporting/natural_order.h"
 #include "reporting/query_conditions.h"
 
 #include <QElapsedTimer>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <algorithm>
 
@@ -137,9 +134,10 @@ ReportField& EngineTable::field(int index)
 struct EngineReport::Run {
     enum class Stage { Start, Fetch, Layout, Done };
     Stage stage = Stage::Start;
-    QString connectionName;
-    std::optional<QSqlQuery> query;
-    QString driverName;
+    // The report's own logon, with the data layer's time-outs: a server that stops answering ends
+    // the run with the layer's failure instead of holding it for ever.
+    std::unique_ptr<db::Connection> connection;
+    std::unique_ptr<db::RowReader> reader;
     QStringList fields;              // every {TABLE.FIELD} of the report
     QHash<QString, int> fieldIndex;  // lower-case name -> index in fields
     QList<int> columns;              // per field: column of the query's result, -1 when absent
@@ -153,18 +151,11 @@ struct EngineReport::Run {
 
     ~Run() { releaseConnection(); }
 
-    // The query goes first: a connection is removed only once nothing uses it.
+    // The reader goes first: a connection is closed only once nothing reads through it.
     void releaseConnection()
     {
-        query.reset();
-        if (connectionName.isEmpty())
-            return;
-        {
-            QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(connectionName);
-        connectionName.clear();
+        reader.reset();
+        connection.reset();
     }
 };
 
@@ -304,31 +295,17 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
                               QStringLiteral("Las tablas %1 y %2 tienen conexiones distintas")
                                   .arg((*logged)->name(), table->name()));
         }
-        static quint64 runs = 0;
-        run.connectionName = QStringLiteral("retratix-report-%1").arg(++runs);
-        QSqlDatabase db;
-        try {
-            db = db::openDataSource(run.connectionName, logOn.server, logOn.user, logOn.password, LogOnTimeoutSeconds);
-        } catch (...) {
-            db = QSqlDatabase();
-            if (QSqlDatabase::contains(run.connectionName))
-                QSqlDatabase::removeDatabase(run.connectionName);
-            run.connectionName.clear();
-            throw;
-        }
-        run.driverName = db.driverName();
-        run.query.emplace(db);
-        run.query->setForwardOnly(true);
-        if (!run.query->exec(m_sql))
-            throw db::failureFromSqlError(run.query->lastError(), run.driverName);
+        run.connection = std::make_unique<db::Connection>();
+        run.connection->setConnectionTimeout(LogOnTimeoutSeconds);
+        run.connection->openDataSource(logOn.server, logOn.user, logOn.password);
+        run.reader = std::make_unique<db::RowReader>(*run.connection, m_sql);
 
         // Result columns by name: TABLE.FIELD or FIELD, without regard to case.
-        const QSqlRecord record = run.query->record();
         for (const auto& table : m_tables)
             for (const auto& field : table->fields()) {
-                int column = record.indexOf(QStringLiteral("%1.%2").arg(table->name(), field->column()));
+                int column = run.reader->column(QStringLiteral("%1.%2").arg(table->name(), field->column()));
                 if (column < 0)
-                    column = record.indexOf(field->column());
+                    column = run.reader->column(field->column());
                 run.columns.append(column);
             }
         for (const QString& field : run.selection.fieldReferences()) {
@@ -344,9 +321,7 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
         // At least one slice per step, however short the time given.
         do {
             for (int n = 0; n < 200; ++n) {
-                if (!run.query->next()) {
-                    if (run.query->lastError().isValid())
-                        throw db::failureFromSqlError(run.query->lastError(), run.driverName);
+                if (!run.reader->next()) {
                     run.releaseConnection();
                     if (run.sort.isEmpty()) {
                         run.document->finish();
@@ -375,7 +350,7 @@ bool EngineReport::step(const QElapsedTimer& clock, int milliseconds)
                 QVariantList values;
                 values.reserve(run.columns.size());
                 for (int column : std::as_const(run.columns))
-                    values.append(column >= 0 ? withoutPadding(run.query->value(column)) : QVariant());
+                    values.append(column >= 0 ? withoutPadding(run.reader->value(column)) : QVariant());
                 if (!run.selection.isEmpty() && !run.selection.matches(FetchedRow(run.fieldIndex, values)))
                     continue;
                 // Without sort fields the rows are laid out as they come, so the first pages show early.

@@ -28,7 +28,7 @@ private:
 };
 
 struct LogOnInfo {
-    QString server;  // a data source as db::openDataSource takes it
+    QString server;  // a data source as db::Connection::openDataSource takes it
     QString database;
     QString user;
     QString password;

@@ -32,12 +32,32 @@ QString csvLine(const QStringList& fields)
 
 }  // namespace
 
+QByteArray csvFile(const QStringList& header, const QList<QStringList>& rows)
+{
+    QString text = csvLine(header);
+    for (const QStringList& row : rows)
+        text += csvLine(row);
+    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+ExportFormat csvExport(std::function<QByteArray(const ReportDocument&)> contents)
+{
+    return {QStringLiteral("Exportar a CSV…"), QStringLiteral("Exportar a CSV"), QStringLiteral("Archivos CSV (*.csv)"),
+            QStringLiteral(".csv"), std::move(contents)};
+}
+
 QByteArray logCsv(const QList<LogCsvRow>& rows)
 {
-    QString text = csvLine({QStringLiteral("Archivo"), QStringLiteral("Subida"), QStringLiteral("Motivo")});
+    QList<QStringList> fields;
+    fields.reserve(rows.size());
     for (const LogCsvRow& row : rows)
-        text += csvLine({row.file, row.stored, row.reason});
-    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+        fields.append({row.file, row.stored, row.reason});
+    return csvFile({QStringLiteral("Archivo"), QStringLiteral("Subida"), QStringLiteral("Motivo")}, fields);
+}
+
+ExportFormat logCsvExport()
+{
+    return csvExport([](const ReportDocument& document) { return logCsv(logCsvRows(document)); });
 }
 
 QList<LogCsvRow> logCsvRows(const ReportDocument& document)

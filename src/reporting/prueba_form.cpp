@@ -6,7 +6,6 @@
 #include "common/messages.h"
 #include "common/platform.h"
 #include "reporting/engine_report.h"
-#include "reporting/log_csv.h"
 #include "reporting/report_viewer.h"
 
 #include <QCloseEvent>
@@ -76,12 +75,6 @@ PruebaForm::PruebaForm(reporting::ReportApplicationFactory factory, QWidget* par
     // and the viewer covers both from the first resize: they stay in the layout, hidden.
     m_ui->Command1->hide();
     m_ui->Command2->hide();
-    // The run's rows for a spreadsheet, beside the PDF export in the viewer's toolbar.
-    m_ui->ReportViewer->addExport({QStringLiteral("Exportar a CSV…"), QStringLiteral("Exportar a CSV"),
-                                   QStringLiteral("Archivos CSV (*.csv)"), QStringLiteral(".csv"),
-                                   [](const reporting::ReportDocument& document) {
-                                       return reporting::logCsv(reporting::logCsvRows(document));
-                                   }});
     // The caller drops the window once it is shown: closing it is its end.
     setAttribute(Qt::WA_DeleteOnClose);
 }

@@ -39,9 +39,9 @@ public:
     // while the report runs; a run that ends failed is reported like any other failure. Failures
     // are shown to the user here and never reach the caller. cadenaConsulta is not used.
     void MostrarTodo(const QString& cadenaConsulta, bool bModal);
-    // Logs the report's tables on to this data source instead of the configured one (a check run's
-    // report reads a database of its own).
-    void setDataSource(const QString& dataSource) { m_request.dataSource = dataSource; }
+    // Where the report comes from: the folder of its file, the data source and account its tables
+    // log on with. Set by the caller before MostrarTodo.
+    void setSource(const reporting::ReportSource& source) { m_request.source = source; }
 
     bool reportReady() const { return m_reportReady; }
     reporting::ReportViewer* reportViewer() const;

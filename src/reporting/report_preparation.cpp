@@ -1,9 +1,7 @@
 #include "reporting/report_preparation.h"
 
 #include "common/failure.h"
-#include "common/fixed_text.h"
 #include "reporting/mod_rutinas.h"
-#include "startup/mod_glob.h"
 
 namespace reporting {
 namespace {
@@ -93,18 +91,17 @@ ReportPreparation::~ReportPreparation() = default;
 std::unique_ptr<Report> ReportPreparation::prepare(const ReportRequest& request, const Yield& yield)
 {
     m_application = m_factory();
-    // No separator: the configured folder ends with its own.
-    std::unique_ptr<Report> report =
-        m_application->openReport(trimBlanks(ModGlob::ReportFolder) + request.reportFileName, 1);
+    // No separator: the folder ends with its own.
+    std::unique_ptr<Report> report = m_application->openReport(request.source.folder + request.reportFileName, 1);
 
     report->prepare();
     if (yield)
         yield();
 
-    const QString server = request.dataSource.isEmpty() ? ModGlob::DatabaseSid.trimmed() : request.dataSource;
+    const ReportSource& source = request.source;
     const int tableCount = report->tableCount();
     for (int i = 1; i <= tableCount; ++i)
-        report->table(i).setLogOnInfo(server, QString(), ModGlob::builtInUser(), ModGlob::builtInPassword());
+        report->table(i).setLogOnInfo(source.dataSource, QString(), source.user, source.password);
 
     fillFormulas(*report, request.formulaValues);
     addSortField(*report, request.sort1);

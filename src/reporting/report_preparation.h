@@ -21,19 +21,28 @@ struct SortKey {
     static SortKey parse(const QString& key);
 };
 
-// What a report run needs besides the global report folder and database service.
+// Where a report comes from, as its caller knows it: the folder of its file and the database its
+// tables log on to.
+struct ReportSource {
+    QString folder;      // the report file name is joined to it directly: it ends with its separator
+    QString dataSource;  // as db::Connection::openDataSource takes it
+    QString user;
+    QString password;
+};
+
+// What a report run needs.
 struct ReportRequest {
-    QString reportFileName;  // joined directly to the report folder
+    QString reportFileName;  // joined directly to source.folder
     QString condition;       // selection condition in the engine's formula syntax; empty: all rows
     QString sort1;           // sort keys; empty: none
     QString sort2;
     std::array<QString, 15> formulaValues;  // for formulas named with F1..F9, G1..G6
-    QString dataSource;      // where the tables are logged on; empty: ModGlob::DatabaseSid
+    ReportSource source;
 };
 
-// Opens a report and makes it ready to run, with no window: open from ModGlob::ReportFolder,
-// prepare, log every table on with ModGlob::DatabaseSid and the built-in account, fill the
-// formulas, add the sort fields, set the selection and merge it into the report's SQL.
+// Opens a report and makes it ready to run, with no window: open from the source's folder,
+// prepare, log every table on with the source's data source and account, fill the formulas, add
+// the sort fields, set the selection and merge it into the report's SQL.
 // Used by the report window and by the headless upload before exportReportToPdf().
 class ReportPreparation final {
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reporting/export_format.h"
 #include "reporting/report_engine.h"
 
 #include <QWidget>
@@ -9,15 +10,6 @@
 namespace reporting {
 
 class ReportDocument;
-
-// A format the report can be saved in besides PDF, offered by the viewer's owner.
-struct ExportFormat {
-    QString caption;      // the toolbar action's text, "Exportar a CSV…"
-    QString dialogTitle;  // the save dialog's title
-    QString filter;       // the save dialog's file filter
-    QString suffix;       // of the proposed file name, the report's title: ".csv"
-    std::function<QByteArray(const ReportDocument&)> contents;  // the file's bytes for the finished report
-};
 
 // Shows a report's pages: page navigation, zoom, print (print dialog) and export to PDF.
 // viewReport() returns before the report is ready; isBusy() is true while it renders.

@@ -66,6 +66,16 @@ void storeSystemName(FixedText<N>& variable, QString name)
     variable = name.size() < N ? name : QString();
 }
 
+// The value as the file holds it, however long: the data source, a URL with its options, is
+// never cut (the 254 characters of the classic reader included).
+QString readWholeValue(const QString& file, const QString& section, const QString& key)
+{
+    QFile ini(file);
+    if (!ini.open(QIODevice::ReadOnly))
+        return {};
+    return findValue(decodeWindows1252(ini.readAll()), section, key).value_or(QString());
+}
+
 }  // namespace
 
 QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue)
@@ -94,7 +104,7 @@ void LoadConfiguration()
 
     DatabaseType = read("Conexion", "BASEDATOS");
     DbProvider = read("Conexion", "PRVBD");
-    DatabaseSid = read("Conexion", "SID");
+    DatabaseSid = readWholeValue(IniFilePath, QStringLiteral("Conexion"), QStringLiteral("SID"));
     ServerName = read("Conexion", "SVR");
     DatabaseName = read("Conexion", "BD");
     storeSystemName(ComputerName, platform.computerName());

@@ -2,6 +2,7 @@
 
 #include "common/messages.h"
 #include "common/platform.h"
+#include "common/text.h"
 
 #include <cstdio>
 
@@ -25,11 +26,11 @@ QString connectionFailureReason;
 // Opens DbConnection as the program always has: the four settings, the open, the lock time-out.
 void openDbConnection()
 {
-    DbConnection->setConnectionString(DbConnectionString.value());
+    DbConnection->setConnectionString(DbConnectionString);
     DbConnection->setIsolationLevel(db::IsolationLevel::Serializable);
     DbConnection->setCursorLocation(db::CursorLocation::Client);
     DbConnection->setConnectionTimeout(ConnectionTimeoutSeconds);
-    DbConnection->open(DbConnectionString.value(), QString(), QString(), db::OptionsUnspecified);
+    DbConnection->open(DbConnectionString, QString(), QString(), db::OptionsUnspecified);
     DbConnection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"), db::OptionsUnspecified);
 }
 
@@ -38,7 +39,7 @@ void openConnection()
     LoadConfiguration();
     DatabaseType = QStringLiteral("SQL");
     ServerName = QStringLiteral("ODBC.DLL");
-    const QString sid = DatabaseSid.trimmed();
+    const QString sid = trimBlanks(DatabaseSid);
     if (sid.isEmpty())
         endProgram(QStringLiteral("Hay que definir SID dentro de [Conexion]"), Application::title());
 

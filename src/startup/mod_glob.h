@@ -8,19 +8,18 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
-class QWidget;
-
-// The program's global state and its start-up, configuration, connection and error routines.
+// The program's global state and its configuration, connection and error routines; its start-up
+// sequence and window routines are in startup_windows/.
 namespace ModGlob {
 
 // Whole path of the configuration file (not cut: a program in a deep folder must still find it).
 inline QString IniFilePath;
 inline QString DatabaseType;
 inline FixedText<30> DbProvider;
-inline FixedText<100> DatabaseSid;
+// Whole value (not cut): the width a service name needed would cut a URL and its options.
+inline QString DatabaseSid;
 inline FixedText<15> ServerName;
 inline FixedText<75> DatabaseName;
 inline FixedText<35> ComputerName;
@@ -39,7 +38,8 @@ inline int16_t InstallationCode = 0;
 inline FixedText<75> PhotoFolder;
 inline FixedText<75> DefaultPhotoFolder;
 inline int32_t TicketPrinterIndex = 0;
-inline FixedText<200> DbConnectionString;
+// Whole value (not cut): it ends with the data source.
+inline QString DbConnectionString;
 inline std::unique_ptr<db::Connection> DbConnection;
 inline FixedText<40> InstallationName;
 
@@ -73,12 +73,5 @@ bool ReconnectDatabase();
 // Shows the failure being handled in the program's common format: a fixed sentence for five
 // provider failures, otherwise its number, source and description.
 void ReportError(const Failure& failure);
-// Moves a top-level window to the middle of its screen (see center_window.h); never fails.
-void CenterWindow(QWidget& window);
-
-// Opens the connection, shows the splash for a little more than two seconds, seeds the run-number
-// generator, then calls showMainWindow, which creates and shows the upload window.
-// A start-up failure throws ProgramEnd before any window is shown.
-void StartUp(const std::function<void()>& showMainWindow);
 
 }  // namespace ModGlob

@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "photos/photo_preparation.h"
 #include "upload/photo_decisions.h"
+#include "upload/check_report.h"
 #include "upload/photo_store.h"
 #include "upload/run_report.h"
 #include "upload/upload_log.h"
@@ -14,8 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -265,42 +264,5 @@ CheckSummary CheckRun::run()
 
 QString CheckRun::writeReportDatabase(const QString& path, const QString& folder, const CheckSummary& summary)
 {
-    QFile::remove(path);
-    sqlite3* handle = nullptr;
-    const QByteArray name = QFile::encodeName(path);
-    const auto fail = [&] {
-        const Failure failure(ProviderError::ErrorsOccurred, QStringLiteral("QSQLITE"),
-                              QString::fromUtf8(handle ? sqlite3_errmsg(handle) : "out of memory"));
-        sqlite3_close(handle);
-        throw failure;
-    };
-    if (sqlite3_open(name.constData(), &handle) != SQLITE_OK)
-        fail();
-    const char* schema = "CREATE TABLE COMPROBACION_FOTOS (ORDEN INTEGER, CARPETA TEXT, ARCHIVO TEXT, SUBIRIA TEXT, "
-                         "RESULTADO TEXT, DETALLE TEXT); BEGIN;";
-    if (sqlite3_exec(handle, schema, nullptr, nullptr, nullptr) != SQLITE_OK)
-        fail();
-    sqlite3_stmt* insert = nullptr;
-    if (sqlite3_prepare_v2(handle,
-                           "INSERT INTO COMPROBACION_FOTOS (ORDEN, CARPETA, ARCHIVO, SUBIRIA, RESULTADO, DETALLE) "
-                           "VALUES (?, ?, ?, ?, ?, ?)",
-                           -1, &insert, nullptr) != SQLITE_OK)
-        fail();
-    const QByteArray folderText = QDir::toNativeSeparators(folder).toUtf8();
-    for (qsizetype i = 0; i < summary.rows.size(); ++i) {
-        const CheckRow& row = summary.rows.at(i);
-        const QByteArray texts[] = {row.file.toUtf8(), row.stored.toUtf8(), row.outcome.toUtf8(), row.detail.toUtf8()};
-        sqlite3_bind_int64(insert, 1, i + 1);
-        sqlite3_bind_text(insert, 2, folderText.constData(), int(folderText.size()), SQLITE_STATIC);
-        for (int column = 0; column < 4; ++column)
-            sqlite3_bind_text(insert, column + 3, texts[column].constData(), int(texts[column].size()), SQLITE_TRANSIENT);
-        if (sqlite3_step(insert) != SQLITE_DONE)
-            fail();
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    if (sqlite3_exec(handle, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
-        fail();
-    sqlite3_close(handle);
-    return QStringLiteral("sqlite:") + QFileInfo(path).absoluteFilePath();
+    return CheckReport::writeDatabase(path, folder, summary);
 }

@@ -2,9 +2,11 @@
 
 #include "common/failure.h"
 #include "db/recordset.h"
-#include "startup/center_window.h"
+#include "reporting/log_csv.h"
 #include "startup/mod_glob.h"
 #include "startup/run_number_generator.h"
+#include "startup_windows/center_window.h"
+#include "upload/check_report.h"
 #include "upload/run_report.h"
 #include "upload/upload_progress.h"
 #include "upload/window_run_report.h"
@@ -205,7 +207,7 @@ void frmSubirFotos::cmdSubir_Click()
     UploadRun::Settings settings = runContext().uploadSettings(ui->Dir1->path());
     settings.progress = &progress;
     if (!m_runReport && !m_windowReport)
-        m_windowReport = std::make_unique<WindowRunReport>();
+        m_windowReport = std::make_unique<WindowRunReport>(runContext().reportSource, reporting::logCsvExport());
     settings.report = m_runReport ? m_runReport : m_windowReport.get();
     // The report window yields to the event loop, where "Cancelar" may close this window.
     const QPointer<frmSubirFotos> self(this);
@@ -225,10 +227,10 @@ void frmSubirFotos::cmdComprobar_Click()
     m_running = true;
     // The check's report reads a database of its own, kept while the program runs.
     m_checkDatabases.push_back(std::make_unique<QTemporaryDir>());
-    if (!m_runReport && !m_windowReport)
-        m_windowReport = std::make_unique<WindowRunReport>();
+    if (!m_runReport && !m_checkWindowReport)
+        m_checkWindowReport = std::make_unique<WindowRunReport>(runContext().reportSource, CheckReport::csvExport());
     CheckRun::Settings settings = runContext().checkSettings(ui->Dir1->path());
-    settings.report = m_runReport ? m_runReport : m_windowReport.get();
+    settings.report = m_runReport ? m_runReport : m_checkWindowReport.get();
     settings.reportFolder = m_checkDatabases.back()->path();
     const QPointer<frmSubirFotos> self(this);
     const CheckSummary summary = CheckRun(std::move(settings)).run();

@@ -58,7 +58,9 @@ private:
     std::unique_ptr<Ui::frmSubirFotos> ui;
     std::function<int32_t()> m_drawRunNumber;
     RunReport* m_runReport = nullptr;
+    // Made at the first run: the configuration is read by then.
     std::unique_ptr<RunReport> m_windowReport;
+    std::unique_ptr<RunReport> m_checkWindowReport;
     QString m_currentDrive;
     UploadSummary m_lastRun;
     CheckSummary m_lastCheck;

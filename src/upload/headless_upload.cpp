@@ -184,7 +184,7 @@ int runWatch(const Options& options, const RunContext& context, QTextStream& out
         return ModGlob::ReconnectDatabase() ? ModGlob::DbConnection.get() : nullptr;
     };
     const QString reports = options.pdfDir;
-    settings.makeReport = [reports](const QString&) -> std::unique_ptr<RunReport> {
+    settings.makeReport = [reports, source = context.reportSource](const QString&) -> std::unique_ptr<RunReport> {
         if (reports.isEmpty())
             return nullptr;
         QDir().mkpath(reports);
@@ -197,7 +197,7 @@ int runWatch(const Options& options, const RunContext& context, QTextStream& out
         };
         for (int n = 2; taken(path); ++n)
             path = QDir(reports).filePath(QStringLiteral("InformeFotos-%1-%2.pdf").arg(stamp).arg(n));
-        return std::make_unique<PdfRunReport>(path);
+        return std::make_unique<PdfRunReport>(source, path);
     };
     WatchFolder folder(std::move(settings), out, err, options.quiet);
     QTimer follow;
@@ -214,7 +214,7 @@ int runCheck(const Options& options, const RunContext& context, QTextStream& out
     QTemporaryDir reportDatabase;
     std::unique_ptr<PdfRunReport> report;
     if (!options.pdf.isEmpty())
-        report = std::make_unique<PdfRunReport>(options.pdf);
+        report = std::make_unique<PdfRunReport>(context.reportSource, options.pdf);
     CheckRun::Settings settings = context.checkSettings(QFileInfo(options.folder).absoluteFilePath());
     settings.report = report.get();
     settings.reportFolder = reportDatabase.path();
@@ -240,7 +240,7 @@ int runUpload(const Options& options, const RunContext& context, QTextStream& ou
 {
     std::unique_ptr<PdfRunReport> report;
     if (!options.pdf.isEmpty() || !options.csv.isEmpty())
-        report = std::make_unique<PdfRunReport>(options.pdf, options.csv);
+        report = std::make_unique<PdfRunReport>(context.reportSource, options.pdf, options.csv);
     TerminalProgress progress(stderr, !options.quiet);
     UploadRun::Settings settings = context.uploadSettings(QFileInfo(options.folder).absoluteFilePath());
     settings.report = report.get();

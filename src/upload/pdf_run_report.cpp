@@ -11,7 +11,9 @@ void PdfRunReport::open(const QString& reportFile, const QString& condition, con
     reporting::ReportRequest request;
     request.reportFileName = reportFile;
     request.condition = condition;
-    request.dataSource = dataSource;
+    request.source = m_source;
+    if (!dataSource.isEmpty())
+        request.source.dataSource = dataSource;
     reporting::ReportPreparation preparation;
     const std::unique_ptr<reporting::Report> report = preparation.prepare(request);
     const reporting::ReportDocument& document = reporting::runReportToEnd(*report);

@@ -1,5 +1,6 @@
 #include "upload/run_context.h"
 
+#include "common/text.h"
 #include "startup/mod_glob.h"
 #include "startup/run_number_generator.h"
 
@@ -11,6 +12,8 @@ RunContext RunContext::fromStartUp()
     context.drawRunNumber = [] { return RunNumberGenerator::program().drawRunNumber(); };
     context.photos = ModGlob::Settings;
     context.reportError = [](const Failure& failure) { ModGlob::ReportError(failure); };
+    context.reportSource = {trimBlanks(ModGlob::ReportFolder), trimBlanks(ModGlob::DatabaseSid),
+                            ModGlob::builtInUser(), ModGlob::builtInPassword()};
     return context;
 }
 

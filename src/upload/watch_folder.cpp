@@ -7,7 +7,6 @@
 #include "photos/photo_preparation.h"
 #include "upload/photo_decisions.h"
 #include "upload/photo_store.h"
-#include "startup/mod_glob.h"
 #include "upload/run_report.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 #include "upload/window_run_report.h"
 
 #include "reporting/prueba_form.h"
+#include "reporting/report_viewer.h"
 
 #include <QScreen>
 #include <QStyle>
@@ -39,7 +40,11 @@ void WindowRunReport::open(const QString& reportFile, const QString& condition, 
     auto* form = new PruebaForm;
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->PasarParametros(reportFile, condition, QString(), QString(), {});
-    form->setDataSource(dataSource);
+    reporting::ReportSource source = m_source;
+    if (!dataSource.isEmpty())
+        source.dataSource = dataSource;
+    form->setSource(source);
+    form->reportViewer()->addExport(m_rowsExport);
     form->setWindowTitle(caption);
     sizeForAPage(*form);
     form->show();

@@ -2,11 +2,11 @@
 #include "common/messages.h"
 #include "common/platform.h"
 #include "reporting/engine_report.h"
+#include "reporting/log_csv.h"
 #include "reporting/prueba_form.h"
 #include "reporting/report_preparation.h"
 #include "reporting/report_viewer.h"
 #include "reporting_test_support.h"
-#include "startup/mod_glob.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -231,6 +231,8 @@ private:
     ScopedMessages m_scope{m_messages};
     std::unique_ptr<FakeEngine> m_engine;
     QTemporaryDir m_dir;
+    // As the upload window hands it over: the configured folder and data source, the built-in account.
+    reporting::ReportSource m_source;
 };
 
 void TestPruebaForm::init()
@@ -238,8 +240,7 @@ void TestPruebaForm::init()
     m_messages.shown.clear();
     m_messages.busyPointer.clear();
     m_engine = std::make_unique<FakeEngine>();
-    ModGlob::ReportFolder = s(" /informes/ ");
-    ModGlob::DatabaseSid = s("  ORCL");
+    m_source = {s("/informes/"), s("ORCL"), s("regusr1"), s("3k9tWqRm")};
 }
 
 void TestPruebaForm::cleanup()
@@ -253,6 +254,7 @@ void TestPruebaForm::cleanup()
 QPointer<PruebaForm> TestPruebaForm::newForm()
 {
     auto* form = new PruebaForm(m_engine->factory());
+    form->setSource(m_source);
     form->setWindowTitle(s("Informe Fotos"));
     form->show();
     return form;
@@ -267,6 +269,7 @@ void TestPruebaForm::preparationRunsItsStepsInOrder()
     request.condition = s("{LOG_ABONADOSFOTOS.USUARIO}= '42'");
     request.sort1 = s("+{abonados.codigo}");
     request.formulaValues[0] = s("x");
+    request.source = m_source;
 
     reporting::ReportPreparation preparation(m_engine->factory());
     const auto report = preparation.prepare(request, [this] { m_engine->log << s("yield"); });
@@ -517,11 +520,11 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
                        {s("111"), s("12.jpg"), s("N"), s("Tamaño no permitido")},
                        {s("1111"), s("4.jpg"), s("S"), s("Foto Actualizada")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    ModGlob::ReportFolder = reportingtest::shippedReportFolder();
-    ModGlob::DatabaseSid = s("sqlite:") + databasePath;
-
     auto* form = new PruebaForm;
     const QPointer<PruebaForm> guard(form);
+    form->setSource({reportingtest::shippedReportFolder(), s("sqlite:") + databasePath, m_source.user, m_source.password});
+    // As the upload's report window offers it.
+    form->reportViewer()->addExport(reporting::logCsvExport());
     form->PasarParametros(s("ListadoFotos.rpt"), s("{LOG_ABONADOSFOTOS.USUARIO}= '111'"), sort1, QString());
     form->show();
     form->MostrarTodo(QString(), false);
@@ -589,10 +592,10 @@ void TestPruebaForm::reportListsOnlyItsRunsRows()
 
 void TestPruebaForm::failedRunOfTheEngineIsShown()
 {
-    ModGlob::ReportFolder = reportingtest::shippedReportFolder();
-    ModGlob::DatabaseSid = s("sqlite:") + m_dir.filePath(s("no-such.db"));
     auto* form = new PruebaForm;
     const QPointer<PruebaForm> guard(form);
+    form->setSource({reportingtest::shippedReportFolder(), s("sqlite:") + m_dir.filePath(s("no-such.db")),
+                     m_source.user, m_source.password});
     form->PasarParametros(s("ListadoFotos.rpt"), s("{LOG_ABONADOSFOTOS.USUARIO}= '1'"), QString(), QString());
     form->show();
 
@@ -618,9 +621,10 @@ void TestPruebaForm::missingReportFileIsReported()
 {
     QFETCH(QString, folder);
     QFETCH(QString, file);
-    ModGlob::ReportFolder = folder;
     auto* form = new PruebaForm;
     const QPointer<PruebaForm> guard(form);
+    m_source.folder = folder;
+    form->setSource(m_source);
     form->PasarParametros(file, s("{LOG_ABONADOSFOTOS.USUARIO}= '1'"), QString(), QString());
     form->show();
 

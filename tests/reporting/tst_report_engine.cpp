@@ -5,6 +5,7 @@
 #include "reporting/report_viewer.h"
 #include "reporting_test_support.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -53,6 +54,8 @@ private slots:
     void badLogOnOrQueryFailsWithTheDatabaseError_data();
     void badLogOnOrQueryFailsWithTheDatabaseError();
     void connectionIsRemovedAfterTheRun();
+    void queryOfAServerThatStopsAnsweringEndsAfterTheCommandTimeOut_data();
+    void queryOfAServerThatStopsAnsweringEndsAfterTheCommandTimeOut();
     void firstPagesAreReadyBeforeTheRunEnds();
     void runNumberShowsWithoutRows_data();
     void runNumberShowsWithoutRows();
@@ -443,6 +446,37 @@ void TestReportEngine::connectionIsRemovedAfterTheRun()
     }
     QCOMPARE(engine(*first).document()->rowCount(), 4);
     QCOMPARE(engine(*second).document()->rowCount(), 2);
+    QCOMPARE(QSqlDatabase::connectionNames(), QStringList());
+}
+
+void TestReportEngine::queryOfAServerThatStopsAnsweringEndsAfterTheCommandTimeOut_data()
+{
+    QTest::addColumn<QString>("variable");  // names the test server's data source
+    QTest::newRow("postgresql") << QStringLiteral("RETRATIX_PG_DATASOURCE");
+    QTest::newRow("odbc") << QStringLiteral("RETRATIX_ODBC_DATASOURCE");
+}
+
+void TestReportEngine::queryOfAServerThatStopsAnsweringEndsAfterTheCommandTimeOut()
+{
+    QFETCH(QString, variable);
+    const QString server = qEnvironmentVariable(qPrintable(variable));
+    if (server.isEmpty())
+        QSKIP(qPrintable(variable + QStringLiteral(" not set (tests/postgres/cluster.sh)")));
+    auto report = open();
+    for (int i = 1; i <= report->tableCount(); ++i)
+        report->table(i).setLogOnInfo(server, QString(), QStringLiteral("regusr1"), QStringLiteral("3k9tWqRm"));
+    // A server that takes longer than the command time-out (30 s) to answer the report's query.
+    report->setSqlQueryString(QStringLiteral("SELECT '1' AS USUARIO FROM pg_sleep(40)"));
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        engine(*report).runToEnd();
+        QFAIL("ran to its end");
+    } catch (const Failure& failure) {
+        QVERIFY2(failure.description.contains(QStringLiteral("no respondió en 30 segundos")), qPrintable(failure.description));
+    }
+    QVERIFY2(clock.elapsed() < 38'000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(report->printingStatusProgress(), int(PrintingFailed));
     QCOMPARE(QSqlDatabase::connectionNames(), QStringList());
 }
 

@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(IniFilePath, m_fixture->platform.folder + Application::pathSeparator() + QStringLiteral("Polidex.ini"));
         QCOMPARE(DatabaseType, QStringLiteral("ORACLE"));
         QCOMPARE(DbProvider.value(), padded(QStringLiteral("OraOLEDB"), 30));
-        QCOMPARE(DatabaseSid.value(), padded(QStringLiteral("orcl"), 100));
+        QCOMPARE(DatabaseSid, QStringLiteral("orcl"));
         QCOMPARE(ServerName.value(), padded(QStringLiteral("SERVIDOR"), 15));
         QCOMPARE(DatabaseName.trimmed(), QStringLiteral("POLIDEX"));
         QCOMPARE(ComputerName.value(), padded(QStringLiteral("PUESTO1"), 35));
@@ -129,6 +129,27 @@ private slots:
         QCOMPARE(PhotoFolder.value(), QString::fromLatin1(longPath.left(75)));
         QCOMPARE(CashDrawerPort.value(), QStringLiteral("COM12"));
         QCOMPARE(DatabaseType, QString(120, QLatin1Char('b')));
+    }
+
+    void dataSourceIsReadWhole_data()
+    {
+        QTest::addColumn<QString>("sid");
+        QTest::newRow("URL of 105 characters")
+            << QStringLiteral("postgresql://servidor-fotos.example.org:5432/polidex?sslmode=verify-full&sslrootcert=/etc/"
+                              "retratix/ca.pem");
+        QTest::newRow("the README's URL of 138 characters")
+            << QStringLiteral("postgresql://db.example:5432/suite?sslmode=verify-full&sslrootcert=/etc/retratix/ca.pem"
+                              "&connect_timeout=10&application_name=retratix-norte");
+        QTest::newRow("beyond the reader's 254 characters")
+            << QStringLiteral("sqlite:/srv/") + QString(280, QLatin1Char('f')) + QStringLiteral(".db");
+    }
+
+    void dataSourceIsReadWhole()
+    {
+        QFETCH(QString, sid);
+        m_fixture->writeIni(completeIni(sid.toUtf8()));
+        LoadConfiguration();
+        QCOMPARE(DatabaseSid.trimmed(), sid);
     }
 
     void deepProgramFolderStillFindsTheFile()

@@ -79,18 +79,28 @@ private slots:
         QCOMPARE(ServerName.trimmed(), QStringLiteral("ODBC.DLL"));
     }
 
+    void opensWithTheTrimmedServiceName_data()
+    {
+        QTest::addColumn<int>("folderLength");  // of the database's folder below the test's own
+        QTest::newRow("short") << 0;
+        QTest::newRow("data source longer than the connection string's 200 characters") << 220;
+    }
+
     void opensWithTheTrimmedServiceName()
     {
         // SQLite rejects "SET LOCK_TIMEOUT 0": dropped without a word, the connection stays open.
-        const QString database = m_fixture->folder.filePath(QStringLiteral("retratix.db"));
+        QFETCH(int, folderLength);
+        const QString folder = folderLength > 0 ? QString(folderLength, QLatin1Char('d')) : QStringLiteral(".");
+        QVERIFY(QDir(m_fixture->folder.path()).mkpath(folder));
+        const QString database = m_fixture->folder.filePath(folder + QStringLiteral("/retratix.db"));
         writeFile(database, QByteArray());  // an empty file is an empty SQLite database
         m_fixture->writeIni(completeIni("  sqlite:" + database.toUtf8() + "  "));
         ConnectDatabase();
         QVERIFY(m_fixture->messages.shown.isEmpty());
         QVERIFY(DbConnection);
         QCOMPARE(DbConnection->state(), int32_t(db::Connection::StateOpen));
+        // The data source reaches the connection whole.
         QCOMPARE(DbConnectionString.trimmed(), Prefix + QStringLiteral("sqlite:") + database);
-        QCOMPARE(DbConnectionString.value().size(), 200);
         QCOMPARE(DatabaseType, QStringLiteral("SQL"));
         QCOMPARE(ServerName.value(), QStringLiteral("ODBC.DLL       "));
         DbConnection->execute(QStringLiteral("CREATE TABLE t (c INTEGER)"));

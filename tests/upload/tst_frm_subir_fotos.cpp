@@ -2,6 +2,7 @@
 // lists, and its two buttons.
 #include "recorders.h"
 #include "reporting/prueba_form.h"
+#include "reporting/report_viewer.h"
 #include "startup/mod_glob.h"
 #include "test_database.h"
 #include "upload/folder_list.h"
@@ -9,10 +10,14 @@
 
 #include "ui_frm_subir_fotos.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 class TestFrmSubirFotos final : public QObject {
@@ -32,6 +37,8 @@ private slots:
     void driveChangeMovesTheFolderList();
     void subirUploadsTheShownFolderForTheCodeBox();
     void eachRunOpensItsOwnReportWindow();
+    void reportWindowExportsItsOwnRows_data();
+    void reportWindowExportsItsOwnRows();
     void cancelarClosesTheWindow();
 
 private:
@@ -223,8 +230,9 @@ void TestFrmSubirFotos::subirUploadsTheShownFolderForTheCodeBox()
 
 void TestFrmSubirFotos::eachRunOpensItsOwnReportWindow()
 {
-    ModGlob::ReportFolder = TestDatabase::sourceDir() + QStringLiteral("/reports/");
-    ModGlob::DatabaseSid = m_database->dataSource();
+    // With blanks around them, as a configuration file may hold them.
+    ModGlob::ReportFolder = QStringLiteral("  ") + TestDatabase::sourceDir() + QStringLiteral("/reports/ ");
+    ModGlob::DatabaseSid = QStringLiteral(" ") + m_database->dataSource();
     m_window->controls().Dir1->setPath(m_folder->filePath(QStringLiteral("sub")));
     int number = 600;
     m_window->setRunNumberSource([&number] { return ++number; });
@@ -252,6 +260,79 @@ void TestFrmSubirFotos::eachRunOpensItsOwnReportWindow()
     for (PruebaForm* form : forms)
         form->close();
     QTRY_COMPARE(reportWindows().size(), 0);
+}
+
+void TestFrmSubirFotos::reportWindowExportsItsOwnRows_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QList<QStringList>>("records");  // the CSV file's, its header first
+    const auto record = [](const char* fields) { return QString::fromUtf8(fields).split(u'|'); };
+    QTest::newRow("upload: the log's rows") << QStringLiteral("cmdSubir")
+                                            << QList<QStringList>{record("Archivo|Subida|Motivo"),
+                                                                  record("45.jpg|N|Abonado no existente"),
+                                                                  record("1000.jpg|N|Abonado no existente"),
+                                                                  record("123.jpg|S|Foto Insertada")};
+    QTest::newRow("check: the check's rows")
+        << QStringLiteral("cmdComprobar")
+        // In the report's order, as the upload's: the files not stored first, then by number.
+        << QList<QStringList>{record("Archivo|Subiría|Resultado|Observaciones"),
+                              record("notes.txt||No es una foto|el nombre no contiene «.jpg»"),
+                              record("45.jpg|N|Abonado no existente|"), record("1000.jpg|N|Abonado no existente|"),
+                              record("123.jpg|S|Foto Insertada|")};
+}
+
+void TestFrmSubirFotos::reportWindowExportsItsOwnRows()
+{
+    QFETCH(QString, button);
+    QFETCH(QList<QStringList>, records);
+    ModGlob::ReportFolder = TestDatabase::sourceDir() + QStringLiteral("/reports/");
+    ModGlob::DatabaseSid = m_database->dataSource();
+    const QString sub = m_folder->filePath(QStringLiteral("sub"));
+    // Two members that do not exist, whose names sort apart in text and in natural order.
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0 jpeg");
+    for (const auto& [name, bytes] : {std::pair{"123.jpg", jpeg}, std::pair{"1000.jpg", jpeg}, std::pair{"45.jpg", jpeg},
+                                      std::pair{"notes.txt", QByteArray("x")}}) {
+        QFile file(sub + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    m_window->controls().Dir1->setPath(sub);
+    m_window->controls().Text1->setText(QStringLiteral("2"));
+    m_window->setRunNumberSource([] { return 777; });
+
+    QTest::mouseClick(m_window->findChild<QPushButton*>(button), Qt::LeftButton);
+    PruebaForm* form = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<PruebaForm*>(widget); found && found->isVisible())
+            form = found;
+    QVERIFY(form && form->reportReady());
+    const QList<QAction*> actions = form->reportViewer()->findChild<QToolBar*>()->actions();
+    const auto csv = std::find_if(actions.cbegin(), actions.cend(),
+                                  [](QAction* action) { return action->text() == QStringLiteral("Exportar a CSV…"); });
+    QVERIFY(csv != actions.cend() && (*csv)->isEnabled());
+    // The user names the file in the save dialog.
+    const QString path = m_folder->filePath(QStringLiteral("filas.csv"));
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
+            static_cast<QDialog*>(dialog)->accept();
+            if (dialog->isVisible())
+                dialog->reject();
+        }
+    });
+    answer.start(20);
+    (*csv)->trigger();
+    form->close();
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray expected("\xEF\xBB\xBF");
+    for (const QStringList& fields : std::as_const(records))
+        expected += fields.join(QLatin1Char(';')).toUtf8() + "\r\n";
+    QCOMPARE(file.readAll(), expected);
 }
 
 void TestFrmSubirFotos::cancelarClosesTheWindow()

@@ -1,5 +1,5 @@
-#include "startup/center_window.h"
-#include "startup/frm_splash.h"
+#include "startup_windows/center_window.h"
+#include "startup_windows/frm_splash.h"
 
 #include <QImage>
 #include <QLabel>

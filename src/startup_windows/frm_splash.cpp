@@ -1,8 +1,7 @@
-#include "frm_splash.h"
+#include "startup_windows/frm_splash.h"
 
-#include "center_window.h"
 #include "common/platform.h"
-#include "mod_glob.h"
+#include "startup_windows/center_window.h"
 #include "ui_frm_splash.h"
 
 #include <QPainter>

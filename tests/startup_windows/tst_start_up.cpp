@@ -1,5 +1,6 @@
-#include "startup/frm_splash.h"
-#include "startup_fixture.h"
+#include "startup/startup_fixture.h"
+#include "startup_windows/frm_splash.h"
+#include "startup_windows/start_up.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

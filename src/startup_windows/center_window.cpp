@@ -1,6 +1,4 @@
-#include "center_window.h"
-
-#include "mod_glob.h"
+#include "startup_windows/center_window.h"
 
 #include <QScreen>
 #include <QWidget>

@@ -2,7 +2,13 @@
 
 #include <cstdint>
 
+class QWidget;
+
 namespace ModGlob {
+
+// Moves a top-level window to the middle of its screen (centredPosition); never fails: without a
+// screen the window stays where it is.
+void CenterWindow(QWidget& window);
 
 struct TwipsPosition {
     int64_t left = 0;

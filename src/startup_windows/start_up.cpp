@@ -1,11 +1,11 @@
-#include "mod_glob.h"
-
-#include "frm_splash.h"
-#include "retratix_settings.h"
+#include "startup_windows/start_up.h"
 
 #include "common/messages.h"
 #include "common/platform.h"
-#include "run_number_generator.h"
+#include "startup/mod_glob.h"
+#include "startup/retratix_settings.h"
+#include "startup/run_number_generator.h"
+#include "startup_windows/frm_splash.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "startup/center_window.h"
+#include "startup_windows/center_window.h"
 
 #include <QTest>
 
