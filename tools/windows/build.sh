@@ -223,7 +223,7 @@ else
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DCMAKE_INSTALL_PREFIX="$drivers_prefix" \
         -DSQLite3_INCLUDE_DIR="$sqlite_prefix/include" -DSQLite3_LIBRARY="$sqlite_prefix/lib/libsqlite3.dll.a" \
-        -DPostgreSQL_INCLUDE_DIR="$pq_prefix/include" -DPostgreSQL_LIBRARY="$pq_prefix/lib/libpq.dll.a" \
+        -DPostgreSQL_INCLUDE_DIR="$pq_prefix/include" -DPostgreSQL_LIBRARY="$pq_prefix/lib/libpq.a" \
         "${drivers_options[@]}" &&
       cmake --build "$cache/build/drivers" --parallel "$jobs" &&
       cmake --install "$cache/build/drivers"; } > "$log" 2>&1 || { tail -40 "$log" >&2; exit 1; }
@@ -239,7 +239,7 @@ prefixes="$qt_prefix;$drivers_prefix;$sqlite_prefix;$pq_prefix"
 log=$build_dir/build.log
 mkdir -p "$build_dir"
 { cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DRETRATIX_WERROR=ON \
+    -DCMAKE_BUILD_TYPE=Release -DRETRATIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
     -DCMAKE_PREFIX_PATH="$qt_prefix" -DRETRATIX_WINDOWS_PREFIXES="$prefixes" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake &&
   cmake --build "$build_dir" --parallel "$jobs"; } > "$log" 2>&1 || { grep -B2 -A12 -m5 -E 'error|Error' "$log" >&2; exit 1; }
