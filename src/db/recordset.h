@@ -1,6 +1,5 @@
 #pragma once
 
-#include "common/folder_files.h"
 #include "db/connection.h"
 
 #include <QString>
@@ -83,11 +82,6 @@ public:
     // unreadable file raises a Failure (53 / 70 / 76), one of 2 GiB or more (whose size a 32-bit
     // count cannot tell) overflow (6) without being read whole.
     void loadFromFile(const QString& path);
-    // Loads at most limit bytes: a file that holds limit bytes or more leaves beyondLimit() true.
-    void loadFromFile(const QString& path, qint64 limit);
-    bool beyondLimit() const { return m_beyondLimit; }
-    // The file as it was when it was read.
-    const FolderFiles::FileSnapshot& fileSnapshot() const { return m_snapshot; }
     int32_t size() const;
     // count -1 reads everything from the current position.
     QByteArray read(int32_t count = -1);
@@ -96,8 +90,6 @@ public:
 private:
     QByteArray m_bytes;
     qsizetype m_position = 0;
-    bool m_beyondLimit = false;
-    FolderFiles::FileSnapshot m_snapshot;
 };
 
 }  // namespace db

@@ -1,6 +1,7 @@
 #include "db/recordset.h"
 
 #include "common/failure.h"
+#include "common/folder_files.h"
 
 #include <limits>
 
@@ -13,19 +14,12 @@ void Stream::open(int32_t, int32_t)
 
 void Stream::loadFromFile(const QString& path)
 {
-    loadFromFile(path, std::numeric_limits<int32_t>::max());
-    if (m_beyondLimit) {
+    FolderFiles::FileBytes file = FolderFiles::readRegularFile(path, std::numeric_limits<int32_t>::max());
+    if (file.beyondLimit) {
         close();
         throw RuntimeError::failure(RuntimeError::Overflow);
     }
-}
-
-void Stream::loadFromFile(const QString& path, qint64 limit)
-{
-    FolderFiles::FileBytes file = FolderFiles::readRegularFile(path, limit);
     m_bytes = std::move(file.bytes);
-    m_snapshot = file.snapshot;
-    m_beyondLimit = file.beyondLimit;
     m_position = 0;
 }
 
@@ -44,8 +38,6 @@ void Stream::close()
 {
     m_bytes.clear();
     m_position = 0;
-    m_beyondLimit = false;
-    m_snapshot = {};
 }
 
 }  // namespace db
