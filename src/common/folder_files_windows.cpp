@@ -20,9 +20,6 @@
 #include <utility>
 #include <vector>
 
-// Qt's switch for QFileInfo::isWritable() to ask the folder's access control list.
-extern Q_CORE_EXPORT int qt_ntfs_permission_lookup;
-
 namespace FolderFiles {
 
 using namespace detail;
@@ -427,13 +424,47 @@ void Folder::checkRemovable(const QString& name) const
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 
+namespace {
+
+// Whether the folder's access control list grants the program's account the rights; true where it
+// cannot be read (the removal itself then tells).
+bool folderGrants(const QString& folder, DWORD rights)
+{
+    const std::wstring path(wide(folder), size_t(folder.size()));
+    constexpr SECURITY_INFORMATION wanted =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    ::GetFileSecurityW(path.c_str(), wanted, nullptr, 0, &size);
+    std::vector<char> descriptor(size);
+    HANDLE process = nullptr;
+    if (size == 0 || !::GetFileSecurityW(path.c_str(), wanted, descriptor.data(), size, &size) ||
+        !::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process))
+        return true;
+    const Handle processToken(process);
+    HANDLE impersonation = nullptr;
+    if (!::DuplicateToken(process, SecurityImpersonation, &impersonation))
+        return true;
+    const Handle token(impersonation);
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    ::MapGenericMask(&rights, &mapping);
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof privileges;
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    if (!::AccessCheck(descriptor.data(), impersonation, rights, &mapping, &privileges, &privilegesSize, &granted,
+                       &allowed))
+        return true;
+    return allowed;
+}
+
+}  // namespace
+
 void Folder::checkAllowsRemoval() const
 {
-    // The folder's access control list, as the program's account has it (Qt asks it only when told).
-    ++qt_ntfs_permission_lookup;
-    const bool writable = QFileInfo(m_path).isWritable();
-    --qt_ntfs_permission_lookup;
-    if (!writable)
+    // New names in the folder, as write permission on a folder is on Linux. Removing a file takes
+    // delete rights on the file or the folder's "delete subfolders and files", which the removal
+    // itself asks for.
+    if (!folderGrants(m_state->longPath, FILE_ADD_FILE | FILE_TRAVERSE))
         throw RuntimeError::failure(RuntimeError::PermissionDenied);
 }
 

@@ -167,10 +167,8 @@ void Connection::openDataSource(const QString& dataSource, const QString& user, 
     // The sockets the watchdog cuts: libpq's own, else those the driver opened just now.
     QList<detail::SocketId> sockets;
     if (d->database.driverName() == QLatin1String("QPSQL")) {
-        const int fd = detail::postgresSocket(d->database);
-        for (const detail::SocketId& socket : detail::openSockets())
-            if (socket.descriptor == fd)
-                sockets.append(socket);
+        if (const detail::SocketId socket = detail::socketOf(detail::postgresSocket(d->database)); socket.descriptor >= 0)
+            sockets.append(socket);
     } else if (d->database.driverName() != QLatin1String("QSQLITE")) {
         sockets = newSockets();
     }
