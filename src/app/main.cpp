@@ -1,3 +1,4 @@
+#include "common/console.h"
 #include "common/platform.h"
 #include "startup/mod_glob.h"
 #include "startup_windows/start_up.h"
@@ -12,6 +13,9 @@
 int main(int argc, char* argv[])
 {
     const bool headless = HeadlessUpload::requested(argc, argv);
+    // Messages, help and the version reach the console the program was started from.
+    if (headless)
+        Console::attachToParent();
     // A headless run renders its report with QtGui but needs no display.
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

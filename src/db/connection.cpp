@@ -5,6 +5,7 @@
 #include "db/data_source.h"
 #include "db/driver_details.h"
 #include "db/postgres_session.h"
+#include "db/run_number_locks.h"
 #include "db/server_watchdog.h"
 
 #include <QAtomicInt>
@@ -17,9 +18,7 @@
 #include <QSqlRecord>
 #include <QUrl>
 
-#include <fcntl.h>
 #include <list>
-#include <unistd.h>
 #include <sqlite3.h>
 
 namespace db {
@@ -54,7 +53,7 @@ struct Connection::Private {
     // PostgreSQL's statements of the program's hot path, through libpq on Qt's connection.
     std::unique_ptr<detail::PostgresSession> postgres;
     bool batchOpen = false;
-    int runLocks = -1;  // SQLite: the file whose bytes stand for run numbers
+    detail::RunNumberLocks runLocks;  // SQLite: the file whose bytes stand for run numbers
     QHash<QString, QSqlRecord> tableColumns;
 
     struct Prepared {
@@ -75,9 +74,7 @@ struct Connection::Private {
 
     void close()
     {
-        if (runLocks >= 0)
-            ::close(runLocks);
-        runLocks = -1;
+        runLocks.close();
         postgres.reset();
         batchOpen = false;
         watchdog.reset();
@@ -170,10 +167,8 @@ void Connection::openDataSource(const QString& dataSource, const QString& user, 
     // The sockets the watchdog cuts: libpq's own, else those the driver opened just now.
     QList<detail::SocketId> sockets;
     if (d->database.driverName() == QLatin1String("QPSQL")) {
-        const int fd = detail::postgresSocket(d->database);
-        for (const detail::SocketId& socket : detail::openSockets())
-            if (socket.descriptor == fd)
-                sockets.append(socket);
+        if (const detail::SocketId socket = detail::socketOf(detail::postgresSocket(d->database)); socket.descriptor >= 0)
+            sockets.append(socket);
     } else if (d->database.driverName() != QLatin1String("QSQLITE")) {
         sockets = newSockets();
     }
@@ -356,18 +351,6 @@ namespace {
 // The advisory locks' first key: the program's own space ("RTXN"), the run number the second.
 constexpr int RunNumberLockSpace = 0x5254584e;
 
-// Takes (F_WRLCK) or gives up (F_UNLCK) the lock on one byte of the file, held by the open file
-// description: another connection of this process is another holder, as another process is.
-bool lockByte(int fd, int32_t offset, short type)
-{
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = offset;
-    lock.l_len = 1;
-    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
 }  // namespace
 
 bool Connection::reserveRunNumber(int32_t number)
@@ -386,21 +369,7 @@ bool Connection::reserveRunNumber(int32_t number)
         // Beside the database, as its own -wal and -shm files are, and as open to other accounts.
         const QString database = QUrl(d->database.databaseName().section(QLatin1Char('?'), 0, 0)).toLocalFile();
         const QString file = database + QStringLiteral("-retratix");
-        // Whoever can write the folder may replace the file between an open and a lock (another run
-        // replacing a link planted there): a lock counts only on the file that is at the name.
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            if (d->runLocks < 0) {
-                d->runLocks = SafeOutput::openSharedFile(file, database);
-                if (d->runLocks < 0)
-                    return true;  // a folder the program cannot write in: nothing to lock with
-            }
-            if (!lockByte(d->runLocks, number, F_WRLCK))
-                return false;
-            if (SafeOutput::isFileAt(d->runLocks, file))
-                return true;
-            ::close(d->runLocks);
-            d->runLocks = -1;
-        }
+        return d->runLocks.reserve(file, database, number);
     }
     return true;
 }
@@ -412,8 +381,8 @@ void Connection::releaseRunNumber(int32_t number)
     if (database().driver()->dbmsType() == QSqlDriver::PostgreSQL) {
         const ServerCall call(*this);
         QSqlQuery(database()).exec(QStringLiteral("SELECT pg_advisory_unlock(%1, %2)").arg(RunNumberLockSpace).arg(number));
-    } else if (d->runLocks >= 0) {
-        lockByte(d->runLocks, number, F_UNLCK);
+    } else {
+        d->runLocks.release(number);
     }
 }
 

@@ -90,6 +90,11 @@ QSqlDatabase openSqlite(const QString& connectionName, const DataSource& source)
 QSqlDatabase openPostgres(const QString& connectionName, const DataSource& source, const QString& userId,
                           const QString& password, int timeoutSeconds)
 {
+    if (!detail::postgresAvailable())
+        throw openFailure(QStringLiteral("Retratix"),
+                          QStringLiteral("Esta versión del programa no se conecta directamente a PostgreSQL "
+                                         "(postgresql://); use un origen de datos ODBC (odbc:NOMBRE) con el "
+                                         "controlador ODBC de PostgreSQL."));
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
     database.setHostName(source.host);
     database.setPort(source.port);

@@ -6,7 +6,6 @@
 #include <QSqlResult>
 #include <QVariant>
 
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace db::detail {
@@ -120,36 +119,6 @@ int syncSqliteLog(QSqlDatabase& database)
         rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
     sqlite3_mutex_leave(sqlite3_db_mutex(handle));
     return rc;
-}
-
-pg_conn* postgresConnection(const QSqlDatabase& database)
-{
-    // Not isOpen(): Qt's driver counts a lost connection as closed, and it is still libpq's to ask.
-    if (!database.isValid() || !database.driver())
-        return nullptr;
-    const QVariant handle = database.driver()->handle();
-    // Qt registers libpq's PGconn under its struct's name.
-    if (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)
-        return nullptr;
-    return static_cast<pg_conn*>(handleOf(handle));
-}
-
-int postgresSocket(const QSqlDatabase& database)
-{
-    pg_conn* connection = postgresConnection(database);
-    return connection ? PQsocket(connection) : -1;
-}
-
-bool postgresConnectionLost(const QSqlDatabase& database)
-{
-    pg_conn* connection = postgresConnection(database);
-    return connection && PQstatus(connection) == CONNECTION_BAD;
-}
-
-QString postgresErrorMessage(const QSqlDatabase& database)
-{
-    pg_conn* connection = postgresConnection(database);
-    return connection ? QString::fromUtf8(PQerrorMessage(connection)).trimmed() : QString();
 }
 
 void registerSqliteFunctions(QSqlDatabase& database)

@@ -20,6 +20,9 @@ QSqlError queryError(const QSqlQuery& query, const QSqlDatabase& database);
 // connection has no log open (not in WAL mode).
 int syncSqliteLog(QSqlDatabase& database);
 
+// Whether the program was built with libpq (RETRATIX_LIBPQ): without it (postgres_absent.cpp) a
+// PostgreSQL data source is refused, and the calls below find no connection.
+bool postgresAvailable();
 // libpq's connection under an open connection of Qt's PostgreSQL driver, or nullptr.
 pg_conn* postgresConnection(const QSqlDatabase& database);
 // The socket of an open PostgreSQL connection of Qt's driver, or -1.

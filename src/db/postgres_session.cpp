@@ -1,9 +1,11 @@
 #include "db/postgres_session.h"
 
 #include "db/data_source.h"
+#include "db/driver_details.h"
 
 #include <QDate>
 #include <QDateTime>
+#include <QSqlDriver>
 
 #include <libpq-fe.h>
 
@@ -104,6 +106,38 @@ QString numberedParameters(const QString& sql, int* count)
     if (count)
         *count = number;
     return result;
+}
+
+bool postgresAvailable() { return true; }
+
+pg_conn* postgresConnection(const QSqlDatabase& database)
+{
+    // Not isOpen(): Qt's driver counts a lost connection as closed, and it is still libpq's to ask.
+    if (!database.isValid() || !database.driver())
+        return nullptr;
+    const QVariant handle = database.driver()->handle();
+    // Qt registers libpq's PGconn under its struct's name.
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)
+        return nullptr;
+    return handle.isValid() && handle.constData() ? *static_cast<pg_conn* const*>(handle.constData()) : nullptr;
+}
+
+int postgresSocket(const QSqlDatabase& database)
+{
+    pg_conn* connection = postgresConnection(database);
+    return connection ? PQsocket(connection) : -1;
+}
+
+bool postgresConnectionLost(const QSqlDatabase& database)
+{
+    pg_conn* connection = postgresConnection(database);
+    return connection && PQstatus(connection) == CONNECTION_BAD;
+}
+
+QString postgresErrorMessage(const QSqlDatabase& database)
+{
+    pg_conn* connection = postgresConnection(database);
+    return connection ? QString::fromUtf8(PQerrorMessage(connection)).trimmed() : QString();
 }
 
 PostgresSession::PostgresSession(pg_conn* connection,

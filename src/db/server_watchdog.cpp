@@ -1,29 +1,6 @@
 #include "db/server_watchdog.h"
 
-#include <QDir>
-
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
-#include <sys/stat.h>
-#endif
-
 namespace db::detail {
-
-QList<SocketId> openSockets()
-{
-    QList<SocketId> sockets;
-#ifdef Q_OS_LINUX
-    const QStringList descriptors = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : descriptors) {
-        bool ok = false;
-        const int fd = name.toInt(&ok);
-        struct stat st {};
-        if (ok && ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
-            sockets.append({fd, static_cast<unsigned long>(st.st_ino)});
-    }
-#endif
-    return sockets;
-}
 
 ServerWatchdog::ServerWatchdog(QList<SocketId> sockets, std::chrono::milliseconds limit)
     : m_limit(limit)
@@ -103,14 +80,8 @@ void ServerWatchdog::watch()
             continue;
         m_fired = true;
         m_armed = false;
-#ifdef Q_OS_LINUX
-        for (const SocketId& socket : m_sockets()) {
-            struct stat st {};
-            if (::fstat(socket.descriptor, &st) == 0 && S_ISSOCK(st.st_mode) &&
-                static_cast<unsigned long>(st.st_ino) == socket.inode)
-                ::shutdown(socket.descriptor, SHUT_RDWR);
-        }
-#endif
+        for (const SocketId& socket : m_sockets())
+            shutDown(socket);
     }
 }
 

@@ -20,8 +20,13 @@ struct SocketId {
     bool operator==(const SocketId&) const = default;
 };
 
-// The sockets this process has open now (Linux: /proc/self/fd); empty elsewhere.
+// The sockets this process has open now (Linux: /proc/self/fd); empty where the platform does not
+// list them (Windows). server_sockets_linux.cpp, server_sockets_windows.cpp.
 QList<SocketId> openSockets();
+// The socket of a descriptor a driver names (libpq's), or an invalid one (-1) where it is none.
+SocketId socketOf(int descriptor);
+// Shuts the socket down for reading and writing, if it is still the one named.
+void shutDown(const SocketId& socket);
 
 // A thread that shuts the connection's sockets down when a call armed on it outlives its limit:
 // the driver's blocking wait then returns with a lost connection instead of waiting for ever for

@@ -12,8 +12,13 @@ class QImage;
 // baseline JPEG under the size limit with the best quality that fits.
 namespace Photos {
 
-// The formats a photo may come in besides JPEG, by the extension of its name.
+// The formats a photo may come in besides JPEG, by the extension of its name (heic and heif only
+// where the program was built with libheif).
 QStringList knownFormats();
+// Whether a format name is HEIF's (heic, heif), whether this build reads it or not.
+bool isHeifFormat(const QString& format);
+// Whether this build reads HEIC/HEIF photos (RETRATIX_HEIF).
+bool readsHeif();
 
 // Whether a file of this name is a photo in one of these formats (extensions without the dot,
 // matched without regard to case anywhere in the name, as ".jpg" is): "123.PNG" with "png".

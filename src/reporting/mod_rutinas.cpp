@@ -7,13 +7,13 @@
 
 namespace {
 
-[[noreturn]] void raise(int32_t number) { throw RuntimeError::failure(number); }
+[[noreturn]] void raiseFailure(int32_t number) { throw RuntimeError::failure(number); }
 
 // Positions and lengths are 16-bit signed numbers: beyond 32767 they overflow.
 int position(qsizetype value)
 {
     if (value > 32767 || value < -32768)
-        raise(RuntimeError::Overflow);
+        raiseFailure(RuntimeError::Overflow);
     return static_cast<int>(value);
 }
 
@@ -21,7 +21,7 @@ int position(qsizetype value)
 int inStr(const QString& text, const QString& find, int start = 1)
 {
     if (start < 1)
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     const qsizetype found = text.indexOf(find, start - 1);
     return found < 0 ? 0 : position(found + 1);
 }
@@ -30,21 +30,21 @@ int inStr(const QString& text, const QString& find, int start = 1)
 QString mid(const QString& text, int start)
 {
     if (start < 1)
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     return text.mid(start - 1);
 }
 
 QString mid(const QString& text, int start, int length)
 {
     if (start < 1 || length < 0)
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     return text.mid(start - 1, length);
 }
 
 QString left(const QString& text, int length)
 {
     if (length < 0)
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     return text.left(length);
 }
 
@@ -54,7 +54,7 @@ int scanToClosing(const QString& text, int start)
 {
     const qsizetype found = text.indexOf(QLatin1Char(')'), start - 1);
     if (found < 0)
-        raise(RuntimeError::Overflow);
+        raiseFailure(RuntimeError::Overflow);
     return position(found + 1);
 }
 
@@ -64,7 +64,7 @@ QString datePart(const QString& date)
 {
     const int opening = inStr(date, QStringLiteral("("));
     if (opening == 0)
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     QString part = mid(date, position(opening + 1));
     ModRutinas::ReplaceAll(part, QStringLiteral(","), QStringLiteral("/"));
     ModRutinas::ReplaceAll(part, QStringLiteral(")"), QString());
@@ -119,7 +119,7 @@ void MergeConditionIntoSql(reporting::Report& report, const QString& condition)
 void ReplaceAll(QString& text, const QString& find, const QString& replacement)
 {
     if (find.isEmpty() || replacement.contains(find))
-        raise(RuntimeError::InvalidArgument);
+        raiseFailure(RuntimeError::InvalidArgument);
     // Searching again from the start after each replacement finds the same occurrence as resuming
     // find.size() - 1 characters before the replacement: the text before that point did not change.
     qsizetype from = 0;
@@ -177,7 +177,7 @@ void TranslateDateLiterals(QString& text)
             const int opening = inStr(date, QStringLiteral("("));
             line = 500;
             if (opening == 0)
-                raise(RuntimeError::InvalidArgument);  // see datePart()
+                raiseFailure(RuntimeError::InvalidArgument);  // see datePart()
             date = mid(date, position(opening + 1));
             line = 600;
             ReplaceAll(date, QStringLiteral(","), QStringLiteral("/"));

@@ -76,6 +76,8 @@ QStringList readFormats(const QHash<QString, QString>& options)
             format.remove(0, 1);
         if (formats.contains(format))
             continue;
+        if (Photos::isHeifFormat(format) && !Photos::readsHeif())
+            refuse(setting, QStringLiteral("esta versión del programa no sabe leer fotos HEIF (%1).").arg(format));
         if (!known.contains(format))
             refuse(setting, QStringLiteral("«%1» no es un formato que el programa sepa leer (%2).")
                                 .arg(format, known.join(QStringLiteral(", "))));

@@ -1,8 +1,8 @@
 #include "upload/terminal_progress.h"
 
-#include <QCoreApplication>
+#include "common/console.h"
 
-#include <unistd.h>
+#include <QCoreApplication>
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr qint64 IntervalMs = 250;
 }  // namespace
 
 TerminalProgress::TerminalProgress(std::FILE* stream, bool enabled)
-    : m_stream(stream), m_enabled(enabled && stream && ::isatty(::fileno(stream)))
+    : m_stream(stream), m_enabled(enabled && Console::isTerminal(stream))
 {
     m_clock.start();
 }

@@ -1,5 +1,6 @@
 // The program's own section [Retratix] of Polidex.ini and the options that stand in for its keys:
 // what each value turns on, and that a bad value is refused with its key named.
+#include "photos/photo_preparation.h"
 #include "startup/retratix_settings.h"
 #include "startup_fixture.h"
 
@@ -17,6 +18,17 @@ private:
     std::unique_ptr<StartupFixture> m_fixture;
 };
 
+namespace {
+
+// HEIF's names are refused where the program was built without libheif (Windows).
+QString heifOr(const char* accepted, const QString& refusalStart)
+{
+    return Photos::readsHeif() ? QLatin1String(accepted)
+                               : refusalStart + QStringLiteral(" no es válido; esta versión del programa no sabe leer fotos HEIF");
+}
+
+}  // namespace
+
 void TestRetratixSettings::valuesAndRefusals_data()
 {
     QTest::addColumn<QByteArray>("section");    // lines of [Retratix]
@@ -25,11 +37,15 @@ void TestRetratixSettings::valuesAndRefusals_data()
     QTest::newRow("no section: nothing changes") << QByteArray() << QStringList() << "0,0,";
     QTest::newRow("fitting on") << QByteArray("AjustarFotos=1\r\n") << QStringList() << "1,0,";
     QTest::newRow("formats, any case and dots")
-        << QByteArray("Formatos= .PNG, heic ,jpg,png\r\nEnderezarFotos=1\r\n") << QStringList() << "0,1,png heic jpg";
+        << QByteArray("Formatos= .PNG, heic ,jpg,png\r\nEnderezarFotos=1\r\n") << QStringList()
+        << heifOr("0,1,png heic jpg", QStringLiteral("Formatos en [Retratix] de Polidex.ini: «.PNG, heic ,jpg,png»"));
     // A JPEG name makes ".JPG" a photo too: "jpg" joins the list.
     QTest::newRow("JPEG named") << QByteArray("Formatos=jpeg\r\n") << QStringList() << "0,0,jpeg jpg";
     QTest::newRow("an option wins") << QByteArray("AjustarFotos=0\r\nFormatos=png\r\n")
-                                    << QStringList{QStringLiteral("fit=1"), QStringLiteral("formats=heif")} << "1,0,heif";
+                                    << QStringList{QStringLiteral("fit=1"), QStringLiteral("formats=heif")}
+                                    << heifOr("1,0,heif", QStringLiteral("--formats: «heif»"));
+    QTest::newRow("HEIF named") << QByteArray("Formatos=png,HEIC\r\n") << QStringList()
+                                << heifOr("0,0,png heic", QStringLiteral("Formatos en [Retratix] de Polidex.ini: «png,HEIC»"));
     QTest::newRow("bad switch named") << QByteArray("AjustarFotos=si\r\n") << QStringList()
                                       << "AjustarFotos en [Retratix] de Polidex.ini: «si» no es válido";
     QTest::newRow("unknown format named") << QByteArray("Formatos=png,webp\r\n") << QStringList()
