@@ -77,8 +77,8 @@ install_program() {
     wine "$(winepath -w "$installer")" /S /D='C:\Retratix' || fail "the installer ended with $?"
     wineserver -w
     local f
-    for f in retratix.exe Qt6Core.dll platforms/qwindows.dll sqldrivers/qsqlite.dll sqldrivers/qsqlodbc.dll \
-             reports/InformeFotos.rpt Polidex.ini Uninstall.exe; do
+    for f in retratix.exe retratix-cli.exe Qt6Core.dll platforms/qwindows.dll platforms/qoffscreen.dll sqldrivers/qsqlite.dll sqldrivers/qsqlodbc.dll \
+             reports/ListadoFotos.rpt Polidex.ini Uninstall.exe; do
         [ -e "$program/$f" ] || fail "not installed: $f"
     done
     grep -q '^RptPath=C:\\Retratix\\reports\\' "$program/Polidex.ini" || fail "RptPath: $(grep RptPath "$program/Polidex.ini")"
@@ -88,8 +88,12 @@ install_program() {
 
 # The test programs that need no server, each run by Wine (the build's emulator).
 run_tests() {
-    local path="$prefix_qt/bin;$prefix_sqlite/bin;$prefix_libpq/bin"
-    WINEPATH=$path QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$prefix_qt/plugins;$prefix_drivers/plugins" \
+    # Wine's drive Z: is the build machine's root.
+    windows() { local p; for p; do printf 'Z:%s;' "${p//\//\\}"; done; }
+    # The installed program's folder holds the runtime (MinGW's, SQLite, libpq); Qt's own holds
+    # what only the tests load (Qt6Test).
+    WINEPATH="C:\Retratix;$(windows "$prefix_qt/bin")" QT_QPA_PLATFORM=offscreen \
+        QT_PLUGIN_PATH=$(windows "$prefix_qt/plugins" "$prefix_drivers/plugins") \
         ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 300 \
         > "$out/ctest.log" 2>&1
     local status=$?
@@ -99,7 +103,9 @@ run_tests() {
 
 # Polidex.ini of the installed program with SID set to the data source.
 use_data_source() {
-    sed -i -E "s|^SID=.*|SID=$1|" "$program/Polidex.ini"
+    local value=${1//\\/\\\\}  # backslashes and & are sed's own in a replacement
+    value=${value//&/\\&}
+    sed -i -E "s|^SID=.*|SID=$value|" "$program/Polidex.ini"
 }
 
 # The photo folder: member 123's photo, a member that does not exist, and a file that is no photo.
@@ -116,12 +122,12 @@ make_photos() {
 upload_and_check() {
     local query=$1 name=$2
     make_photos
-    (cd "$drive_c" && wine 'C:\Retratix\retratix.exe' --upload 'C:\fotos' --pdf "C:\\$name.pdf") \
+    (cd "$drive_c" && wine 'C:\Retratix\retratix-cli.exe' --upload 'C:\fotos' --pdf "C:\\$name.pdf") \
         > "$out/$name.out" 2>&1 || fail "retratix --upload ended with $?: $(cat "$out/$name.out")"
     sed 's/^/   /' "$out/$name.out"
     [ "$($query 'SELECT CODIGO FROM ABONADOSFOTOS')" = 123 ] || fail "ABONADOSFOTOS: $($query 'SELECT CODIGO FROM ABONADOSFOTOS')"
     local log
-    log=$($query "SELECT ARCHIVO || '|' || SUBIDA || '|' || MOTIVO FROM LOG_ABONADOSFOTOS ORDER BY ARCHIVO")
+    log=$($query "SELECT NOMBRE_FOTO || '|' || SUBIO || '|' || MOTIVO FROM LOG_ABONADOSFOTOS ORDER BY NOMBRE_FOTO")
     echo "$log" | sed 's/^/   log: /'
     [ "$log" = $'123.jpg|S|Foto Insertada\n999.jpg|N|Abonado no existente' ] || fail "log rows"
     [ "$(cd "$drive_c/fotos" && ls | tr '\n' ' ')" = "999.jpg notas.txt " ] || fail "files left: $(ls "$drive_c/fotos")"
