@@ -16,9 +16,13 @@ int main(int argc, char* argv[])
     // Messages, help and the version reach the console the program was started from.
     if (headless)
         Console::attachToParent();
-    // A headless run renders its report with QtGui but needs no display.
+    // A headless run renders its report with QtGui but needs no display. Windows always has one
+    // (a scheduled task's too), and its own platform knows the system's fonts, which the offscreen
+    // one does not find there: the report's text would print as boxes.
+#ifndef Q_OS_WIN
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     QApplication application(argc, argv);
     // The program speaks Spanish: Qt's own dialogs and buttons ("Aceptar", the print and save
     // dialogs) too, whatever the workstation's language.

@@ -39,11 +39,13 @@ step() {
     shift
     echo "== $name"
     start=$(date +%s.%N)
+    step_failed=0
     "$@" || status=$?
+    [ "$step_failed" -eq 0 ] || status=1
     [ "$status" -eq 0 ] || failures=$((failures + 1))
     report+=("$(printf '%8s s  %s%s' "$(seconds_since "$start")" "$name" "$([ "$status" -eq 0 ] || echo ": FAILED")")")
 }
-fail() { echo "   FAILED: $*" >&2; return 1; }
+fail() { echo "   FAILED: $*" >&2; step_failed=1; return 1; }
 
 work=$(mktemp -d)
 rm -rf "$out"
@@ -71,7 +73,11 @@ Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 
-prepare_prefix() { wine wineboot -i >/dev/null 2>&1; }
+prepare_prefix() {
+    wine wineboot -i >/dev/null 2>&1
+    # A program that crashes ends with its status instead of waiting in Wine's crash dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
 
 install_program() {
     wine "$(winepath -w "$installer")" /S /D='C:\Retratix' || fail "the installer ended with $?"
@@ -94,7 +100,7 @@ run_tests() {
     # what only the tests load (Qt6Test).
     WINEPATH="C:\Retratix;$(windows "$prefix_qt/bin")" QT_QPA_PLATFORM=offscreen \
         QT_PLUGIN_PATH=$(windows "$prefix_qt/plugins" "$prefix_drivers/plugins") \
-        ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 300 \
+        ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 120 \
         > "$out/ctest.log" 2>&1
     local status=$?
     grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$out/ctest.log" | sed 's/^/   /'
