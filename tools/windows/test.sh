@@ -166,9 +166,12 @@ odbc_upload() {
     pg -d retratix -c "DROP DATABASE IF EXISTS $database" -c "CREATE DATABASE $database"
     pg -d "$database" -f "$source_dir/db/postgresql/schema.sql" >/dev/null
     pg -d "$database" -c "INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"
-    # The driver by its library, as the test cluster's data sources name it; Wine passes the
-    # connection string to this machine's unixODBC.
-    use_data_source "\"odbc:DRIVER=$RETRATIX_ODBC_DRIVER;Servername=$RETRATIX_PG_HOST;Port=$RETRATIX_PG_PORT;Database=$database;ByteaAsLongVarBinary=1;UseServerSidePrepare=1\""
+    # A data source of this machine's unixODBC, to which Wine's odbc32 hands the calls. (A whole
+    # connection string in SID would need quotes of its own inside the file's.)
+    printf '[retratix_wine]\nDriver=%s\nServername=%s\nPort=%s\nDatabase=%s\nByteaAsLongVarBinary=1\nUseServerSidePrepare=1\n' \
+        "$RETRATIX_ODBC_DRIVER" "$RETRATIX_PG_HOST" "$RETRATIX_PG_PORT" "$database" > "$work/odbc.ini"
+    export ODBCINI=$work/odbc.ini
+    use_data_source 'odbc:retratix_wine'
     query() { pg -d "$database" -c "$1"; }
     upload_and_check query odbc
 }
