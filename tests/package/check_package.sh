@@ -80,8 +80,8 @@ dpkg-deb -e "$deb" "$tmp/control"
 [ "$(sort "$tmp/control/conffiles")" = "$(printf '%s\n' /etc/default/retratix /etc/retratix/Polidex.ini)" ] ||
     fail "conffiles: $(cat "$tmp/control/conffiles")"
 grep -q 'systemctl.* enable' "$tmp/control"/p* && fail "a maintainer script enables a unit"
-# Continued lines joined.
-sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$tmp/control/postinst" | grep -Eq '^ *adduser --system --group .* retratix$' ||
+# Continued lines joined. (No pipe into grep -q: its early exit would fail the pipeline.)
+grep -Eq '^ *adduser --system --group .* retratix$' <<<"$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$tmp/control/postinst")" ||
     fail "the postinst makes no system account retratix"
 grep -q 'dpkg-statoverride --update --add' "$tmp/control/postinst" ||
     fail "the postinst gives the configuration files no group"
@@ -143,7 +143,7 @@ for item in 'Position Independent Executable' 'Stack protected' 'Fortify Source 
     'Read-only relocations' 'Immediate binding'; do
     grep -Eq "^ $item: yes" <<<"$hardening" || fail "hardening-check: $item is not yes"
 done
-grep -v '^ Control flow integrity:' <<<"$hardening" | grep -q ': no' && fail "hardening-check says no"
+grep -q ': no' <<<"$(grep -v '^ Control flow integrity:' <<<"$hardening")" && fail "hardening-check says no"
 
 # A database made from the packaged schema; the shipped configuration pointed at it and at the
 # packaged reports, everything else as shipped. The database is named relative to the program's
