@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -76,42 +75,48 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
             *whyNot = QStringLiteral("no PostgreSQL ODBC driver (RETRATIX_ODBC_DRIVER is set by test.sh)");
             return nullptr;
         }
-        // A database of its own: other test programs use the shared one at the same time.
+        // A database of its own: other test programs use the shared one at the same time. Its
+        // tables come from the schema script, sent whole (the server takes several statements in
+        // one simple query), so no client program is needed: the Windows build runs these too.
         database->m_pgDatabase = QStringLiteral("retratix_upload_%1").arg(QCoreApplication::applicationPid());
+        const auto open = [&](const QString& name, const QString& databaseName) {
+            QSqlDatabase connection = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            connection.setHostName(host);
+            connection.setPort(port.toInt());
+            connection.setDatabaseName(databaseName);
+            connection.setUserName(QStringLiteral("regusr1"));
+            connection.setPassword(QStringLiteral("3k9tWqRm"));
+            if (!connection.open())
+                *whyNot = connection.lastError().text();
+            return connection;
+        };
+        const auto run = [whyNot](QSqlDatabase connection, const QString& sql) {
+            QSqlQuery query(connection);
+            if (!query.exec(sql))
+                *whyNot = query.lastError().text();
+            return whyNot->isEmpty();
+        };
         {
-            QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("upload_admin"));
-            admin.setHostName(host);
-            admin.setPort(port.toInt());
-            admin.setDatabaseName(QStringLiteral("retratix"));
-            admin.setUserName(QStringLiteral("regusr1"));
-            admin.setPassword(QStringLiteral("3k9tWqRm"));
-            if (!admin.open()) {
-                *whyNot = admin.lastError().text();
-                return nullptr;
-            }
-            QSqlQuery(admin).exec(QStringLiteral("SET client_min_messages = warning"));
-            QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + database->m_pgDatabase);
-            QSqlQuery create(admin);
-            if (!create.exec(QStringLiteral("CREATE DATABASE ") + database->m_pgDatabase)) {
-                *whyNot = create.lastError().text();
-                return nullptr;
-            }
+            QSqlDatabase admin = open(QStringLiteral("upload_admin"), QStringLiteral("retratix"));
+            const bool created = admin.isOpen() && run(admin, QStringLiteral("SET client_min_messages = warning")) &&
+                                 run(admin, QStringLiteral("DROP DATABASE IF EXISTS ") + database->m_pgDatabase) &&
+                                 run(admin, QStringLiteral("CREATE DATABASE ") + database->m_pgDatabase);
             admin.close();
+            if (!created)
+                return nullptr;
+            QFile schema(sourceDir() + QStringLiteral("/db/postgresql/schema.sql"));
+            if (!schema.open(QIODevice::ReadOnly)) {
+                *whyNot = QStringLiteral("cannot read ") + schema.fileName();
+                return nullptr;
+            }
+            QSqlDatabase tables = open(QStringLiteral("upload_schema"), database->m_pgDatabase);
+            const bool ready = tables.isOpen() && run(tables, QString::fromUtf8(schema.readAll()));
+            tables.close();
+            if (!ready)
+                return nullptr;
         }
         QSqlDatabase::removeDatabase(QStringLiteral("upload_admin"));
-        QProcess psql;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PGPASSWORD"), QStringLiteral("3k9tWqRm"));
-        psql.setProcessEnvironment(environment);
-        psql.start(QStringLiteral("psql"),
-                   {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                    QStringLiteral("-h"), host, QStringLiteral("-p"), port, QStringLiteral("-U"),
-                    QStringLiteral("regusr1"), QStringLiteral("-d"), database->m_pgDatabase, QStringLiteral("-f"),
-                    sourceDir() + QStringLiteral("/db/postgresql/schema.sql")});
-        if (!psql.waitForFinished(60000) || psql.exitCode() != 0) {
-            *whyNot = QString::fromLocal8Bit(psql.readAllStandardError());
-            return nullptr;
-        }
+        QSqlDatabase::removeDatabase(QStringLiteral("upload_schema"));
         if (engine == Engine::Odbc) {
             // As the test server's data sources are set up (tests/postgres/cluster.sh), without one.
             database->m_dataSource = QStringLiteral("\"odbc:DRIVER=%1;Servername=%2;Port=%3;Database=%4;"
