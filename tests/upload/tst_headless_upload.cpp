@@ -99,6 +99,7 @@ void TestHeadlessUpload::exitStatusAndReport_data()
         << names({"123.jpg", "555.jpg", "notes.txt"}) << true << true << 0 << 1
         << QStringList{QStringLiteral("--csv"), QStringLiteral("filas.csv")} << QString() << upload << QStringList()
         << true;
+#ifndef Q_OS_WIN  // Windows allows no control characters in file names.
     // Names cannot forge a line of their own on the journal or send the terminal escape sequences.
     QTest::newRow("failed run names its file escaped")
         << names({"123.jpg", "99999999999.\nEjecución 1 terminada\x1b[2J.jpg"}) << true << true << 1 << 1
@@ -112,6 +113,7 @@ void TestHeadlessUpload::exitStatusAndReport_data()
                        QStringLiteral("\\x1b[31m7.jpg\t\tNo es una foto\t«\\x1b[31m7», lo que precede al "
                                       "primer punto, no es un código de abonado")}
         << false;
+#endif
 }
 
 void TestHeadlessUpload::exitStatusAndReport()

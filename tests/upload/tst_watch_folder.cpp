@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <cstdio>
+#include <filesystem>
 
 enum class Change { NewPhoto, Growing, RewrittenAfterStaying, ReplacedAfterStaying };
 
@@ -197,8 +197,11 @@ void TestWatchFolder::changesAreFound()
                 } else {
                     write(QStringLiteral("new.tmp"), expected, QIODevice::WriteOnly, true);
                     QVERIFY(QFile::exists(folder.filePath(name)));
-                    QVERIFY(std::rename(QFile::encodeName(folder.filePath(QStringLiteral("new.tmp"))).constData(),
-                                        QFile::encodeName(folder.filePath(name)).constData()) == 0);
+                    // Over the old one in one step, on Windows too (MoveFileEx replacing).
+                    std::error_code error;
+                    std::filesystem::rename(folder.filePath(QStringLiteral("new.tmp")).toStdWString(),
+                                            folder.filePath(name).toStdWString(), error);
+                    QVERIFY2(!error, error.message().c_str());
                 }
             }
             break;
@@ -223,6 +226,9 @@ void TestWatchFolder::namesReachErrorsEscaped()
     QString whyNot;
     const std::unique_ptr<TestDatabase> database = TestDatabase::create(TestDatabase::Engine::Sqlite, &whyNot);
     QVERIFY2(database, qPrintable(whyNot));
+#ifdef Q_OS_WIN
+    QSKIP("Windows allows no control characters in file names");
+#endif
     QTemporaryDir parent;
     const QString folder = parent.filePath(QStringLiteral("a\nEjecución 1 terminada\x1b[31m"));
     QVERIFY(QDir().mkpath(folder));
