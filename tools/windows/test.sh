@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Tries the Windows build under Wine, as a front desk would use it: builds it (tools/windows/build.sh,
 # cached), installs it with its installer in silent mode into a fresh Wine prefix, and then
-#   1. runs the test programs that need no database server (offscreen platform);
+#   1. runs the test programs (offscreen platform), those with database rows on SQLite and also on
+#      the throwaway PostgreSQL cluster that ./test.sh uses (Qt's driver on the Windows libpq);
 #   2. runs the installed program's headless upload on a SQLite database made from the schema and
 #      checks the rows, the files left in the photo folder and the report PDF;
 #   3. runs the same upload through ODBC (Wine's odbc32 hands the calls to this machine's unixODBC
-#      and psqlODBC) against the throwaway PostgreSQL cluster that ./test.sh also uses;
+#      and psqlODBC) against that cluster;
 #   4. takes a screenshot of the upload window under Xvfb;
 #   5. uninstalls, and checks that the administrator's Polidex.ini stays.
 # Prints what it did and how long each step took; the screenshot and report are left in
@@ -92,18 +93,48 @@ install_program() {
     echo "   installer: $(basename "$installer"), $(du -h "$installer" | cut -f1)"
 }
 
-# The test programs that need no server, each run by Wine (the build's emulator).
+# The throwaway PostgreSQL cluster that ./test.sh also uses, for the tests' PostgreSQL and ODBC rows
+# and the ODBC upload.
+start_cluster() {
+    # shellcheck disable=SC1091
+    source "$source_dir/tests/postgres/cluster.sh"
+    postgres_cluster_start >/dev/null
+    [ -n "${RETRATIX_PG_PORT:-}" ] || fail "no PostgreSQL server here"
+    [ -n "${RETRATIX_ODBC_DRIVER:-}" ] || fail "no PostgreSQL ODBC driver here"
+    echo "   127.0.0.1:$RETRATIX_PG_PORT, ODBC driver $RETRATIX_ODBC_DRIVER"
+}
+
+# The test programs, each run by Wine (the build's emulator): those that need no server, then those
+# with database rows, on SQLite and on the cluster through Qt's PostgreSQL driver (on the Windows
+# libpq, built without TLS: plain text on loopback).
 run_tests() {
     # Wine's drive Z: is the build machine's root.
     windows() { local p; for p; do printf 'Z:%s;' "${p//\//\\}"; done; }
     # The installed program's folder holds the runtime (MinGW's, SQLite, libpq); Qt's own holds
-    # what only the tests load (Qt6Test).
-    WINEPATH="C:\Retratix;$(windows "$prefix_qt/bin")" QT_QPA_PLATFORM=offscreen \
-        QT_PLUGIN_PATH=$(windows "$prefix_qt/plugins" "$prefix_drivers/plugins") \
-        ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 120 \
-        > "$out/ctest.log" 2>&1
-    local status=$?
+    # what only the tests load (Qt6Test). Wine hides the host's QT_* variables from Windows
+    # programs and hands on WINEQT_* ones by their own names. Qt's offscreen platform finds no
+    # fonts on Windows but those of QT_QPA_FONTDIR; QtTest writes its log to the debugger unless
+    # told to keep to the console.
+    local status=0
+    WINEPATH="C:\Retratix;$(windows "$prefix_qt/bin")"
+    WINEQT_PLUGIN_PATH=$(windows "$prefix_qt/plugins" "$prefix_drivers/plugins")
+    export WINEPATH WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1 \
+        WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\dejavu'
+    ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 300 \
+        > "$out/ctest.log" 2>&1 || status=1
     grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$out/ctest.log" | sed 's/^/   /'
+    echo "   with database rows, on SQLite and on the PostgreSQL server:"
+    # Without the options that ask for TLS.
+    RETRATIX_PG_OPTIONS='' RETRATIX_PG_DATASOURCE=${RETRATIX_PG_DATASOURCE%%\?*} \
+        RETRATIX_DBTESTS_PG_DATASOURCE=${RETRATIX_DBTESTS_PG_DATASOURCE%%\?*} \
+        ctest --test-dir "$build_dir" --verbose -L database --timeout 300 \
+        > "$out/ctest-server.log" 2>&1 || status=1
+    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$out/ctest-server.log" | sed 's/^/   /'
+    # Rows skipped for want of a server or a driver would pass unseen.
+    if grep -E 'SKIP +: .*(not set|no PostgreSQL)' "$out/ctest-server.log"; then
+        fail "database rows skipped"
+    fi
+    unset WINEPATH WINEQT_QPA_PLATFORM WINEQT_QPA_FONTDIR WINEQT_FORCE_STDERR_LOGGING WINEQT_PLUGIN_PATH
     return $status
 }
 
@@ -148,7 +179,7 @@ sqlite_upload() {
     local db=$drive_c/datos/retratix.db
     mkdir -p "$drive_c/datos"
     rm -f "$db"
-    sqlite3 "$db" < "$source_dir/db/sqlite/schema.sql"
+    sqlite3 "$db" < "$source_dir/db/sqlite/schema.sql" >/dev/null
     sqlite3 "$db" "INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"
     use_data_source 'sqlite:C:\datos\retratix.db'
     query() { sqlite3 "$db" "$1"; }
@@ -156,13 +187,10 @@ sqlite_upload() {
 }
 
 odbc_upload() {
-    # shellcheck disable=SC1091
-    source "$source_dir/tests/postgres/cluster.sh"
-    postgres_cluster_start >/dev/null
-    [ -n "${RETRATIX_ODBC_DRIVER:-}" ] || fail "no PostgreSQL ODBC driver here"
     local database=retratix_wine
     export PGPASSWORD=3k9tWqRm
-    pg() { psql -X -q -A -t -v ON_ERROR_STOP=1 -h "$RETRATIX_PG_HOST" -p "$RETRATIX_PG_PORT" -U regusr1 "$@"; }
+    pg() { PGOPTIONS='-c client_min_messages=warning' psql -X -q -A -t -v ON_ERROR_STOP=1 -h "$RETRATIX_PG_HOST" \
+        -p "$RETRATIX_PG_PORT" -U regusr1 "$@"; }
     pg -d retratix -c "DROP DATABASE IF EXISTS $database" -c "CREATE DATABASE $database"
     pg -d "$database" -f "$source_dir/db/postgresql/schema.sql" >/dev/null
     pg -d "$database" -c "INSERT INTO ABONADOS (CODINSTALACION, CODIGO) VALUES (1, 123)"
@@ -178,7 +206,8 @@ odbc_upload() {
 
 screenshot() {
     use_data_source 'sqlite:C:\datos\retratix.db'
-    (cd "$drive_c/fotos" && wine 'C:\Retratix\retratix.exe' >/dev/null 2>&1) &
+    # Not a job of this shell, which would report its end when wineserver -k ends it.
+    (cd "$drive_c/fotos" && wine 'C:\Retratix\retratix.exe' >/dev/null 2>&1 &)
     local shown=0
     for _ in $(seq 60); do
         sleep 1
@@ -203,7 +232,8 @@ uninstall_program() {
 
 step "fresh Wine prefix" prepare_prefix
 step "silent install: $(basename "$installer") /S" install_program
-step "test programs without a server, under Wine" run_tests
+step "throwaway PostgreSQL cluster" start_cluster
+step "test programs under Wine" run_tests
 step "headless upload on SQLite, installed program" sqlite_upload
 step "headless upload through ODBC to PostgreSQL" odbc_upload
 step "screenshot of the upload window" screenshot
