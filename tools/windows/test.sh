@@ -8,7 +8,7 @@
 #   3. runs the same upload through ODBC (Wine's odbc32 hands the calls to this machine's unixODBC
 #      and psqlODBC) against that cluster;
 #   4. takes a screenshot of the upload window under Xvfb;
-#   5. uninstalls, and checks that the administrator's Polidex.ini stays.
+#   5. installs again and uninstalls, and checks that the administrator's Polidex.ini stays.
 # Prints what it did and how long each step took; the screenshot and report are left in
 # build-win/wine-test/.
 #
@@ -89,6 +89,8 @@ install_program() {
         [ -e "$program/$f" ] || fail "not installed: $f"
     done
     grep -q '^RptPath=C:\\Retratix\\reports\\' "$program/Polidex.ini" || fail "RptPath: $(grep RptPath "$program/Polidex.ini")"
+    local menu=$drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Retratix
+    [ -e "$menu/Retratix.lnk" ] || fail "no Start-menu entry: $(find "$drive_c" -path '*Start Menu*' -name '*.lnk')"
     echo "   $(du -sh "$program" | cut -f1) installed in C:\\Retratix ($(find "$program" -type f | wc -l) files)"
     echo "   installer: $(basename "$installer"), $(du -h "$installer" | cut -f1)"
 }
@@ -206,8 +208,9 @@ odbc_upload() {
 
 screenshot() {
     use_data_source 'sqlite:C:\datos\retratix.db'
-    # Not a job of this shell, which would report its end when wineserver -k ends it.
-    (cd "$drive_c/fotos" && wine 'C:\Retratix\retratix.exe' >/dev/null 2>&1 &)
+    # Disowned, so that no shell reports its end when wineserver -k ends it.
+    (cd "$drive_c/fotos" && exec wine 'C:\Retratix\retratix.exe' >/dev/null 2>&1) &
+    disown
     local shown=0
     for _ in $(seq 60); do
         sleep 1
@@ -220,8 +223,14 @@ screenshot() {
     echo "   $out/upload-window.png"
 }
 
-uninstall_program() {
+# The administrator's edit of Polidex.ini outlives an install over the program and its uninstall.
+reinstall_and_uninstall() {
     echo '; editado' >> "$program/Polidex.ini"
+    wine "$(winepath -w "$installer")" /S /D='C:\Retratix' || fail "the installer ended with $?"
+    wineserver -w
+    grep -q '^; editado' "$program/Polidex.ini" || fail "installing again replaced Polidex.ini"
+    [ "$(find "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" -name Retratix.lnk | wc -l)" -eq 1 ] ||
+        fail "more than one Start-menu entry"
     wine 'C:\Retratix\Uninstall.exe' /S || fail "the uninstaller ended with $?"
     wineserver -w
     sleep 2
@@ -237,4 +246,4 @@ step "test programs under Wine" run_tests
 step "headless upload on SQLite, installed program" sqlite_upload
 step "headless upload through ODBC to PostgreSQL" odbc_upload
 step "screenshot of the upload window" screenshot
-step "silent uninstall keeps Polidex.ini" uninstall_program
+step "install again, uninstall: Polidex.ini kept" reinstall_and_uninstall
