@@ -92,9 +92,10 @@ std::unique_ptr<TestDatabase> TestDatabase::create(Engine engine, QString* whyNo
         };
         const auto run = [whyNot](QSqlDatabase connection, const QString& sql) {
             QSqlQuery query(connection);
-            if (!query.exec(sql))
+            const bool done = query.exec(sql);
+            if (!done)
                 *whyNot = query.lastError().text();
-            return whyNot->isEmpty();
+            return done;
         };
         {
             QSqlDatabase admin = open(QStringLiteral("upload_admin"), QStringLiteral("retratix"));

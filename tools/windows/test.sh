@@ -110,6 +110,7 @@ start_cluster() {
 # with database rows, on SQLite and on the cluster through Qt's PostgreSQL driver (on the Windows
 # libpq, built without TLS: plain text on loopback).
 run_tests() {
+    summary() { grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$1" | sed 's/^/   /'; }
     # Wine's drive Z: is the build machine's root.
     windows() { local p; for p; do printf 'Z:%s;' "${p//\//\\}"; done; }
     # The installed program's folder holds the runtime (MinGW's, SQLite, libpq); Qt's own holds
@@ -124,14 +125,14 @@ run_tests() {
         WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\dejavu'
     ctest --test-dir "$build_dir" --output-on-failure -LE 'database|package|trials|fuzz' --timeout 300 \
         > "$out/ctest.log" 2>&1 || status=1
-    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$out/ctest.log" | sed 's/^/   /'
+    summary "$out/ctest.log"
     echo "   with database rows, on SQLite and on the PostgreSQL server:"
     # Without the options that ask for TLS.
     RETRATIX_PG_OPTIONS='' RETRATIX_PG_DATASOURCE=${RETRATIX_PG_DATASOURCE%%\?*} \
         RETRATIX_DBTESTS_PG_DATASOURCE=${RETRATIX_DBTESTS_PG_DATASOURCE%%\?*} \
         ctest --test-dir "$build_dir" --verbose -L database --timeout 300 \
         > "$out/ctest-server.log" 2>&1 || status=1
-    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|tests failed' "$out/ctest-server.log" | sed 's/^/   /'
+    summary "$out/ctest-server.log"
     # Rows skipped for want of a server or a driver would pass unseen.
     if grep -E 'SKIP +: .*(not set|no PostgreSQL)' "$out/ctest-server.log"; then
         fail "database rows skipped"
